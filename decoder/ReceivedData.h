@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "RecordModel.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Decoder of one port's byte stream: finds the timer's header units, parses the open group
+// from its header unit again on every call, checks the end record's XOR value and, when a
+// group is complete, writes its report block. It never raises; callers read the outcome
+// flags after each Process call. Owned and used by one receiver thread; only `recognised`
+// is read (and, while the thread is paused, cleared) from the user-interface thread.
+class TReceivedData {
+public:
+    // While a group is open every byte since its header unit is kept. A legal group is at
+    // most about 16 KiB (header, number, date, 999 laps, 999 splits, four single times, end
+    // record: 2006 units of 8 bytes), so 1 MiB leaves a wide margin for repeated or unknown
+    // records while keeping one re-parse per poll well under a millisecond. A longer "group"
+    // is a stuck stream (a unit whose byte 0 is not 0xAB, or an end record that never
+    // comes) and is dropped.
+    static constexpr std::size_t openGroupLimit = 1024 * 1024;
+
+    TReceivedData();
+    TReceivedData(const TReceivedData&) = delete;
+    TReceivedData& operator=(const TReceivedData&) = delete;
+
+    // Appends received bytes at the end of `buffer`.
+    void Append(const std::vector<unsigned char>& bytes);
+
+    // One processing call. When a group completes, reportText is replaced by its block;
+    // otherwise it is left untouched. At most one group completes per call: bytes after its
+    // end record stay buffered and the next call, even without new bytes, takes them.
+    void Process(std::vector<unsigned char>& reportText);
+
+    bool IsRecognised() const { return recognised.load(std::memory_order_relaxed); }
+    void SetRecognised(bool value) { recognised.store(value, std::memory_order_relaxed); }
+
+    // Internal steps, public so that tests can drive them one at a time.
+    bool FindHeader();
+    bool ParseSection(std::size_t from, std::size_t to, std::vector<unsigned char>& reportText);
+    void StoreLap(std::size_t offset, unsigned n);
+    void StoreSplit(std::size_t offset, unsigned n);
+    void BuildReport(std::vector<unsigned char>& output) const;
+
+    std::vector<unsigned char> buffer;
+    std::vector<unsigned char> headerPattern;
+    std::vector<unsigned char> headerMask;
+    std::uint32_t idleKeep = 16;
+    std::size_t scanPos = 0;
+    std::size_t matchLen = 0;
+    std::size_t headerPos = 0;
+    std::uint32_t headerCount = 0;
+    std::atomic<bool> recognised{false};
+    bool hasAverage = false;
+    bool hasFastest = false;
+    bool hasSlowest = false;
+    std::uint32_t checkValue = 0;
+    TMyDate date;
+    TMyGroup groupNumber;
+    TMyTime endTime;
+    TMyTime averageLap;
+    TMyTime fastestLap;
+    TMyTime slowestLap;
+    std::vector<TMyTime> laps;
+    std::vector<TMyTime> splits;
+
+    // Outcome of the last Process call.
+    bool groupComplete = false;
+    bool checksumError = false;
+    bool endRecordSeen = false;
+
+private:
+    void ClearGroup();
+};
