@@ -7,7 +7,9 @@ namespace {
 
 constexpr std::size_t unitBytes = 8;
 
-char digit(unsigned nibble) { return static_cast<char>('0' + (nibble & 0x0F)); }
+char digit(unsigned nibble) {
+    return static_cast<char>('0' + (nibble & 0x0F));
+}
 
 // Payload nibble k (0..7) of the record at offset: N0 is the high nibble of byte 4.
 unsigned payloadNibble(const std::vector<unsigned char>& buffer, std::size_t offset, unsigned k) {
@@ -20,7 +22,9 @@ bool recordDecodable(const std::vector<unsigned char>& buffer, std::size_t offse
     return offset + unitBytes < buffer.size();
 }
 
-bool isMissing(const std::string& text) { return !text.empty() && text[0] == 'x'; }
+bool isMissing(const std::string& text) {
+    return !text.empty() && text[0] == 'x';
+}
 
 } // namespace
 

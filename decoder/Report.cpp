@@ -7,7 +7,9 @@
 
 namespace {
 
-void put(std::vector<unsigned char>& out, std::string_view text) { out.insert(out.end(), text.begin(), text.end()); }
+void put(std::vector<unsigned char>& out, std::string_view text) {
+    out.insert(out.end(), text.begin(), text.end());
+}
 
 // Ordinal comparison, byte by byte as unsigned values; a prefix sorts first.
 bool greaterOrdinal(const std::string& a, const std::string& b) {

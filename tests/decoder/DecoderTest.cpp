@@ -1,0 +1,332 @@
+// SPDX-License-Identifier: MIT
+#include "ReceivedData.h"
+#include "Wire.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+using wire::Bytes;
+
+constexpr unsigned char replyGood = 0xFA;
+constexpr unsigned char replyBad = 0xF0;
+
+// What the receiver thread would do with a stream: the blocks it shows and the bytes it writes.
+struct Outcome {
+    std::vector<std::string> reports;
+    Bytes replies;
+    bool operator==(const Outcome&) const = default;
+};
+
+struct Feeder {
+    TReceivedData d;
+    std::vector<unsigned char> reportText;
+    Outcome out;
+
+    void poll(const Bytes& bytes = {}) {
+        d.Append(bytes);
+        d.Process(reportText);
+        if (d.groupComplete)
+            out.reports.push_back(wire::text(reportText));
+        if (d.endRecordSeen)
+            out.replies.push_back(d.checksumError ? replyBad : replyGood);
+    }
+    // Feeds a stream in pieces of `chunk` bytes, then polls without new bytes for as long as
+    // the last poll completed a group (as the thread's next polls would).
+    void feed(const Bytes& stream, std::size_t chunk) {
+        for (std::size_t pos = 0; pos < stream.size(); pos += chunk)
+            poll(Bytes(stream.begin() + pos, stream.begin() + std::min(stream.size(), pos + chunk)));
+        while (d.groupComplete)
+            poll();
+    }
+};
+
+Outcome decode(const Bytes& stream, std::size_t chunk) {
+    Feeder f;
+    f.feed(stream, chunk);
+    return f.out;
+}
+
+// The five units of the protocol's worked example.
+const Bytes workedExample{0xAB, 0xC0, 0x00, 0x00, 0x0A, 0xAA, 0xAA, 0xAA, 0xAB, 0x01, 0xE0, 0x07, 0x00, 0x00,
+                          0x00, 0x00, 0xAB, 0x01, 0x10, 0x00, 0x00, 0x80, 0x30, 0x53, 0xAB, 0x02, 0x20, 0x01,
+                          0x00, 0x01, 0x23, 0x45, 0xAB, 0x0F, 0xF0, 0x00, 0x00, 0x81, 0x13, 0x16};
+
+const std::string workedReport = "MCH:       \t007\r\rRecord Date:\t2008-03-05\tWednesday\r"
+                                 "\rLap1:\t0:01'23.45\tSplit1:\t0:01'23.45\r\r\rEnd Time:       \t \r" +
+                                 std::string(72, '-') + "\r\r";
+
+Bytes lapRecord(unsigned n, unsigned seconds) {
+    return wire::record(wire::lap, n, wire::timePayload(0, 1, seconds, 0));
+}
+
+TEST(DecoderTest, WorkedExampleInAnyChunking) {
+    for (std::size_t chunk = 1; chunk <= workedExample.size() + 1; ++chunk) {
+        const Outcome o = decode(workedExample, chunk);
+        ASSERT_EQ(o.reports, std::vector<std::string>{workedReport}) << "chunk " << chunk;
+        EXPECT_EQ(o.replies, Bytes{replyGood}) << "chunk " << chunk;
+    }
+}
+
+TEST(DecoderTest, HeaderSearchResumesAcrossPolls) {
+    Feeder f;
+    const Bytes head = wire::header(0x05, 0x77, 0x3A); // free nibbles are ignored
+    f.poll(Bytes(head.begin(), head.begin() + 5));
+    EXPECT_FALSE(f.d.IsRecognised());
+    EXPECT_EQ(f.d.scanPos, 0u);
+    EXPECT_EQ(f.d.matchLen, 5u);
+    f.poll(Bytes(head.begin() + 5, head.end()));
+    EXPECT_TRUE(f.d.IsRecognised());
+    EXPECT_EQ(f.d.headerCount, 1u);
+    EXPECT_FALSE(f.d.groupComplete);
+    EXPECT_FALSE(f.d.endRecordSeen);
+    EXPECT_EQ(f.d.buffer, head); // open: the header unit sits at position 0
+}
+
+TEST(DecoderTest, HeaderMaskRejectsFixedBits) {
+    // Each row breaks one bit that the mask examines.
+    const std::vector<std::pair<std::size_t, unsigned char>> breaks{{0, 0xAA}, {1, 0xC1}, {2, 0x10}, {4, 0x0B},
+                                                                    {5, 0xAB}, {6, 0x2A}, {7, 0xA8}};
+    for (const auto& [offset, value] : breaks) {
+        Bytes head = wire::header();
+        head[offset] = value;
+        Feeder f;
+        f.poll(head);
+        EXPECT_FALSE(f.d.IsRecognised()) << "byte " << offset;
+    }
+}
+
+TEST(DecoderTest, RecognitionLatchesUntilCleared) {
+    Feeder f;
+    f.poll(wire::header());
+    f.poll(Bytes(40, 0x55));
+    EXPECT_TRUE(f.d.IsRecognised());
+    f.d.SetRecognised(false);
+    f.poll(Bytes(8, 0x55));
+    EXPECT_FALSE(f.d.IsRecognised());
+}
+
+TEST(DecoderTest, EmptyGroupCompletes) {
+    const Outcome o = decode(wire::groupBytes({}), 96);
+    ASSERT_EQ(o.reports.size(), 1u);
+    EXPECT_EQ(o.reports[0],
+              "MCH:       \t\r\rRecord Date:\t\r\r\rEnd Time:       \t\r" + std::string(72, '-') + "\r\r");
+    EXPECT_EQ(o.replies, Bytes{replyGood});
+}
+
+TEST(DecoderTest, GroupCompletesOnThePollThatBringsTheEndRecord) {
+    const Bytes g = wire::groupBytes({lapRecord(1, 10), lapRecord(2, 20), lapRecord(3, 30)});
+    Feeder f;
+    f.poll(Bytes(g.begin(), g.end() - 1));
+    EXPECT_FALSE(f.d.endRecordSeen);
+    f.poll();
+    EXPECT_FALSE(f.d.endRecordSeen);
+    EXPECT_EQ(f.d.laps.size(), 3u); // parsed again with the same result
+    f.poll(Bytes(g.end() - 1, g.end()));
+    EXPECT_TRUE(f.d.groupComplete);
+    EXPECT_EQ(f.out.replies, Bytes{replyGood});
+    EXPECT_TRUE(f.d.laps.empty());
+    // The next call without new bytes: nothing due, buffer back to its idle tail.
+    f.poll();
+    EXPECT_FALSE(f.d.groupComplete);
+    EXPECT_FALSE(f.d.endRecordSeen);
+    EXPECT_EQ(f.d.headerCount, 0u);
+    EXPECT_LE(f.d.buffer.size(), 16u);
+    EXPECT_EQ(f.out.replies, Bytes{replyGood});
+}
+
+TEST(DecoderTest, WrongCheckValueRepliesUntilANewHeader) {
+    const std::vector<Bytes> records{lapRecord(1, 10), wire::record(wire::group, 12, {})};
+    Feeder f;
+    f.poll(wire::groupBytes(records, true));
+    f.poll();
+    f.poll();
+    EXPECT_TRUE(f.out.reports.empty());
+    EXPECT_EQ(f.out.replies, (Bytes{replyBad, replyBad, replyBad}));
+    // The timer sends the group again; it arrives whole in one poll, with the stale group's
+    // failed end record parsed once more in the same call. It is shown once and answered 0xFA.
+    f.poll(wire::groupBytes(records));
+    ASSERT_EQ(f.out.reports.size(), 1u);
+    EXPECT_EQ(f.out.replies, (Bytes{replyBad, replyBad, replyBad, replyGood}));
+    f.poll();
+    f.poll();
+    EXPECT_EQ(f.out.reports.size(), 1u);
+    EXPECT_EQ(f.out.replies.size(), 4u);
+}
+
+TEST(DecoderTest, BrokenUnitKeepsGroupOpenUntilANewHeader) {
+    Bytes broken = wire::groupBytes({lapRecord(1, 10), lapRecord(2, 20)});
+    broken[16] = 0x00; // byte 0 of the second record
+    Feeder f;
+    f.poll(broken);
+    f.poll();
+    EXPECT_EQ(f.d.headerCount, 1u);
+    EXPECT_TRUE(f.out.replies.empty());
+    f.poll(wire::groupBytes({lapRecord(1, 11)}));
+    ASSERT_EQ(f.out.reports.size(), 1u);
+    EXPECT_NE(f.out.reports[0].find("Lap1:\t0:01'11.00"), std::string::npos);
+    EXPECT_EQ(f.out.reports[0].find("Lap2"), std::string::npos);
+    EXPECT_EQ(f.out.replies, Bytes{replyGood});
+}
+
+TEST(DecoderTest, GarbageNeverGrowsTheBuffer) {
+    std::mt19937 rng(7);
+    for (const std::size_t chunk : {1u, 5u, 16u, 17u, 96u, 5000u}) {
+        Feeder f;
+        for (int poll = 0; poll < 200; ++poll) {
+            Bytes junk(chunk);
+            for (auto& b : junk)
+                b = static_cast<unsigned char>(rng() % 0xAB); // never a header's first byte
+            f.poll(junk);
+            ASSERT_LE(f.d.buffer.size(), 16u);
+            ASSERT_LE(f.d.scanPos, f.d.buffer.size());
+        }
+        EXPECT_FALSE(f.d.IsRecognised());
+    }
+}
+
+// A report depends only on its group's bytes, however they fall into polls.
+TEST(DecoderTest, ReportDependsOnlyOnTheGroup) {
+    // Lap 2 before lap 1: split 2 is computed from split 1 as it stands, i.e. missing.
+    const Bytes outOfOrder = wire::groupBytes({lapRecord(2, 20), lapRecord(1, 10)});
+    const Outcome whole = decode(outOfOrder, outOfOrder.size());
+    ASSERT_EQ(whole.reports.size(), 1u);
+    EXPECT_NE(whole.reports[0].find("Lap2:\t0:01'20.00\tSplit2:\txxxxxxx"), std::string::npos);
+    for (std::size_t chunk = 1; chunk < outOfOrder.size(); ++chunk)
+        EXPECT_EQ(decode(outOfOrder, chunk), whole) << "chunk " << chunk;
+
+    // An unfinished group's laps and statistics do not leak into the next group.
+    Bytes unfinished = wire::groupBytes({lapRecord(1, 1), lapRecord(2, 2), lapRecord(3, 3),
+                                         wire::record(wire::fastest, 0, wire::timePayload(0, 0, 1, 0))});
+    unfinished.resize(unfinished.size() - 8); // no end record
+    const Bytes next = wire::groupBytes({lapRecord(1, 40)});
+    const Outcome o = decode(wire::concat({unfinished, next}), 96);
+    ASSERT_EQ(o.reports.size(), 1u);
+    EXPECT_EQ(o.reports[0].find("Lap2"), std::string::npos);
+    EXPECT_EQ(o.reports[0].find("Fastest"), std::string::npos);
+    EXPECT_EQ(o.reports[0], decode(next, 96).reports[0]);
+}
+
+TEST(DecoderTest, TwoGroupsInOnePollAreBothDelivered) {
+    const Bytes first = wire::groupBytes({wire::record(wire::group, 1, {}), lapRecord(1, 1)});
+    const Bytes second = wire::groupBytes({wire::record(wire::group, 2, {}), lapRecord(1, 2)});
+    const Bytes third = wire::groupBytes({wire::record(wire::group, 3, {})});
+    Feeder f;
+    f.poll(wire::concat({first, Bytes{1, 2, 3}, second, third}));
+    EXPECT_TRUE(f.d.groupComplete);
+    f.poll();
+    EXPECT_TRUE(f.d.groupComplete);
+    f.poll();
+    EXPECT_TRUE(f.d.groupComplete);
+    f.poll();
+    EXPECT_FALSE(f.d.groupComplete);
+    ASSERT_EQ(f.out.reports.size(), 3u);
+    EXPECT_EQ(f.out.reports[0].substr(0, 15), "MCH:       \t001");
+    EXPECT_EQ(f.out.reports[1].substr(0, 15), "MCH:       \t002");
+    EXPECT_EQ(f.out.reports[2].substr(0, 15), "MCH:       \t003");
+    EXPECT_EQ(f.out.replies, (Bytes{replyGood, replyGood, replyGood}));
+}
+
+TEST(DecoderTest, DateAndGroupNumberCarryOverToTheNextGroup) {
+    const Bytes first = wire::groupBytes(
+        {wire::record(wire::group, 5, {}), wire::record(wire::date, 0, wire::datePayload(7, 11, 22, 4))});
+    const Bytes second = wire::groupBytes({lapRecord(1, 5)});
+    const Outcome o = decode(wire::concat({first, second}), 96);
+    ASSERT_EQ(o.reports.size(), 2u);
+    EXPECT_TRUE(o.reports[1].starts_with("MCH:       \t005\r\rRecord Date:\t2007-11-22\tThursday\r")) << o.reports[1];
+}
+
+TEST(DecoderTest, OpenGroupIsCapped) {
+    Bytes stuck = wire::header();
+    const Bytes bad{0x00, 1, 2, 3, 4, 5, 6, 7};
+    stuck.insert(stuck.end(), bad.begin(), bad.end());
+    Feeder f;
+    f.poll(stuck);
+    const Bytes filler(64 * 1024, 0x11);
+    std::size_t fed = stuck.size();
+    while (fed <= TReceivedData::openGroupLimit) {
+        f.poll(filler);
+        fed += filler.size();
+        ASSERT_LE(f.d.buffer.size(), TReceivedData::openGroupLimit + filler.size());
+    }
+    EXPECT_EQ(f.d.headerCount, 0u);
+    EXPECT_LE(f.d.buffer.size(), 16u);
+    EXPECT_TRUE(f.d.IsRecognised());
+    // The decoder goes on normally afterwards.
+    f.poll(wire::groupBytes({lapRecord(1, 9)}));
+    EXPECT_EQ(f.out.reports.size(), 1u);
+    EXPECT_EQ(f.out.replies, Bytes{replyGood});
+}
+
+// A long session: groups with random content, garbage and failed transmissions in between.
+struct Session {
+    Bytes stream;
+    std::vector<unsigned> goodGroups; // group numbers of the groups that must be shown, in order
+};
+
+Session generateSession(unsigned seed, int groups) {
+    std::mt19937 rng(seed);
+    auto pick = [&](unsigned n) { return static_cast<unsigned>(rng() % n); };
+    Session s;
+    for (int g = 0; g < groups; ++g) {
+        const unsigned number = static_cast<unsigned>(g % 1000);
+        std::vector<Bytes> records{wire::record(wire::group, number, {})};
+        if (pick(2))
+            records.push_back(
+                wire::record(wire::date, 0, wire::datePayload(pick(100), 1 + pick(12), 1 + pick(28), pick(16))));
+        const unsigned laps = pick(25);
+        for (unsigned i = 1; i <= laps; ++i)
+            records.push_back(wire::record(wire::lap, i, wire::timePayload(0, pick(3), pick(60), pick(100))));
+        if (pick(3) == 0)
+            records.push_back(wire::record(wire::split, 1 + pick(30), wire::timePayload(0, pick(10), pick(60), 0)));
+        if (pick(2))
+            for (unsigned type : {wire::average, wire::fastest, wire::slowest})
+                records.push_back(wire::record(type, 0, wire::timePayload(0, 1, pick(60), pick(100))));
+        if (pick(4) == 0)
+            records.push_back(wire::record(0x9C, pick(1000), {0xAB, 0xCD, 0xEF, 0x01})); // unknown type
+        records.push_back(
+            wire::record(wire::endTime, 0, pick(8) ? wire::timePayload(0, 9, 0, 0) : wire::absentTimePayload()));
+        std::shuffle(records.begin() + 1, records.end(), rng);
+
+        if (pick(5) == 0) // a failed transmission first, answered 0xF0 and sent again
+            s.stream = wire::concat({s.stream, wire::groupBytes(records, true)});
+        if (pick(3) == 0) {
+            Bytes junk(pick(40));
+            for (auto& b : junk)
+                b = static_cast<unsigned char>(pick(0xAB));
+            s.stream = wire::concat({s.stream, junk});
+        }
+        s.stream = wire::concat(
+            {s.stream, wire::groupBytes(records, false, wire::header(pick(16), pick(256), 0x0A | pick(16) << 4))});
+        s.goodGroups.push_back(number);
+    }
+    return s;
+}
+
+TEST(DecoderTest, EveryGoodGroupComesOutOnceInOrderWhateverTheChunking) {
+    for (const unsigned seed : {1u, 2u, 3u}) {
+        const Session s = generateSession(seed, 150);
+        const Outcome reference = decode(s.stream, 96);
+        ASSERT_EQ(reference.reports.size(), s.goodGroups.size()) << "seed " << seed;
+        for (std::size_t i = 0; i < s.goodGroups.size(); ++i) {
+            char expected[32];
+            std::snprintf(expected, sizeof expected, "MCH:       \t%03u\r", s.goodGroups[i]);
+            ASSERT_EQ(reference.reports[i].substr(0, 16), expected) << "seed " << seed << " group " << i;
+        }
+        EXPECT_EQ(std::count(reference.replies.begin(), reference.replies.end(), replyGood),
+                  static_cast<long>(s.goodGroups.size()));
+        for (const std::size_t chunk : {1u, 2u, 3u, 7u, 8u, 9u, 13u, 64u, 500u, 4096u}) {
+            const Outcome o = decode(s.stream, chunk);
+            EXPECT_EQ(o.reports, reference.reports) << "seed " << seed << " chunk " << chunk;
+            // Replies per group agree; a failed group is answered 0xF0 at least once.
+            EXPECT_EQ(std::count(o.replies.begin(), o.replies.end(), replyGood), static_cast<long>(s.goodGroups.size()))
+                << "seed " << seed << " chunk " << chunk;
+        }
+        const Outcome all = decode(s.stream, s.stream.size());
+        EXPECT_EQ(all.reports, reference.reports);
+    }
+}
+
+} // namespace

@@ -1,0 +1,122 @@
+// SPDX-License-Identifier: MIT
+// Black-box tests of tavro-decode: the built executable, run as a user would.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+};
+
+ToolRun run(const std::string& args) {
+    const std::string command = std::string("\"") + TAVRO_DECODE_PATH + "\" " + args + " 2>/dev/null";
+    ToolRun r;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return r;
+    char buf[4096];
+    for (std::size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;)
+        r.out.append(buf, n);
+    const int raw = pclose(pipe);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return r;
+}
+
+class DecodeToolTest : public ::testing::Test {
+protected:
+    fs::path dir = fs::temp_directory_path() / ("tavro-decode-test-" + std::to_string(::getpid()));
+    void SetUp() override { fs::create_directories(dir); }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string write(const std::string& name, const std::vector<unsigned char>& bytes) {
+        const fs::path p = dir / name;
+        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        return p.string();
+    }
+    std::string read(const std::string& name) {
+        std::ifstream in(dir / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+};
+
+const std::vector<unsigned char> workedExample{0xAB, 0xC0, 0x00, 0x00, 0x0A, 0xAA, 0xAA, 0xAA, 0xAB, 0x01,
+                                               0xE0, 0x07, 0x00, 0x00, 0x00, 0x00, 0xAB, 0x01, 0x10, 0x00,
+                                               0x00, 0x80, 0x30, 0x53, 0xAB, 0x02, 0x20, 0x01, 0x00, 0x01,
+                                               0x23, 0x45, 0xAB, 0x0F, 0xF0, 0x00, 0x00, 0x81, 0x13, 0x16};
+
+const std::string workedSaved = "MCH:       \t007\r\n\r\nRecord Date:\t2008-03-05\tWednesday\r\n\r\n"
+                                "Lap1:\t0:01'23.45\tSplit1:\t0:01'23.45\r\n\r\n\r\nEnd Time:       \t \r\n" +
+                                std::string(72, '-') + "\r\n\r\n";
+
+TEST_F(DecodeToolTest, WorkedExampleInEveryChunkSize) {
+    const std::string capture = write("example.bin", workedExample);
+    for (int chunk = 1; chunk <= 41; ++chunk) {
+        const ToolRun r = run("--chunk " + std::to_string(chunk) + " --replies \"" + (dir / "replies").string() +
+                              "\" \"" + capture + "\"");
+        ASSERT_EQ(r.status, 0) << "chunk " << chunk;
+        EXPECT_EQ(r.out, workedSaved) << "chunk " << chunk;
+        EXPECT_EQ(read("replies"), "\xFA") << "chunk " << chunk;
+    }
+    // Default chunk, and the capture on standard input.
+    EXPECT_EQ(run("\"" + capture + "\"").out, workedSaved);
+    EXPECT_EQ(run("< \"" + capture + "\"").out, workedSaved);
+}
+
+TEST_F(DecodeToolTest, BackToBackGroupsAndFailedChecks) {
+    std::vector<unsigned char> bad = workedExample;
+    bad.back() ^= 0x01;
+    std::vector<unsigned char> stream = bad;
+    stream.insert(stream.end(), workedExample.begin(), workedExample.end());
+    stream.insert(stream.end(), workedExample.begin(), workedExample.end());
+    const std::string capture = write("stream.bin", stream);
+    // All at once: the two good groups complete on two calls; the failed one is superseded
+    // within the first call by the group that completes, so that call answers 0xFA.
+    const ToolRun all = run("--chunk 100000 --replies \"" + (dir / "r1").string() + "\" \"" + capture + "\"");
+    EXPECT_EQ(all.status, 0);
+    EXPECT_EQ(all.out, workedSaved + workedSaved);
+    EXPECT_EQ(read("r1"), "\xFA\xFA");
+    // One unit per call: 0xF0 for the failed group, again in the call that brings the next
+    // header unit (the stale group is parsed a last time), then one 0xFA per good group.
+    const ToolRun units = run("--chunk 8 --replies \"" + (dir / "r2").string() + "\" \"" + capture + "\"");
+    EXPECT_EQ(units.out, workedSaved + workedSaved);
+    EXPECT_EQ(read("r2"), "\xF0\xF0\xFA\xFA");
+}
+
+TEST_F(DecodeToolTest, UsageAndErrors) {
+    const std::string capture = write("example.bin", workedExample);
+    struct Row {
+        std::string args;
+        int status;
+    };
+    const std::vector<Row> rows{
+        {"--help", 0},
+        {"--version", 0},
+        {"--chunk 0 \"" + capture + "\"", 2},
+        {"--chunk -3 \"" + capture + "\"", 2},
+        {"--chunk 12x \"" + capture + "\"", 2},
+        {"--chunk", 2},
+        {"--replies", 2},
+        {"--frobnicate \"" + capture + "\"", 2},
+        {"\"" + (dir / "no-such-file").string() + "\"", 2},
+        {"\"" + capture + "\" \"" + capture + "\"", 2},
+        {"--replies \"" + (dir / "no-such-dir" / "r").string() + "\" \"" + capture + "\"", 2},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(run(row.args).status, row.status) << row.args;
+    EXPECT_NE(run("--help").out.find("Usage: tavro-decode [--chunk N] [--replies FILE] [CAPTURE]"), std::string::npos);
+    EXPECT_TRUE(run("--chunk 0 x").out.empty());
+}
+
+} // namespace

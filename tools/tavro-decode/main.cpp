@@ -1,0 +1,157 @@
+// SPDX-License-Identifier: MIT
+// tavro-decode: replays a raw capture of what a timer sent through one decoder, the way the
+// receiver thread feeds it, and prints what the program would show and save.
+
+#include "ReceivedData.h"
+#include "Version.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// One poll at 9600 bit/s: 100 ms of 10-bit characters.
+constexpr std::size_t defaultChunkBytes = 96;
+constexpr int exitUsage = 2;
+constexpr unsigned char replyGood = 0xFA;
+constexpr unsigned char replyBad = 0xF0;
+
+const char* const usage =
+    "Usage: tavro-decode [--chunk N] [--replies FILE] [CAPTURE]\n"
+    "\n"
+    "Replays the raw bytes a Tavro timer sent (from CAPTURE, or standard input) through one\n"
+    "decoder, N bytes per processing call (default 96, one poll at 9600 bit/s). After the last\n"
+    "chunk it keeps calling the decoder without new bytes for as long as a call completed a group.\n"
+    "\n"
+    "Standard output gets what \"Save as\" would write after the completed groups were shown in\n"
+    "an empty text view: each group's report with CR LF line ends, in order.\n"
+    "\n"
+    "Options:\n"
+    "  --chunk N       bytes per processing call, N >= 1\n"
+    "  --replies FILE  write the reply byte of every call that met an end record, in order:\n"
+    "                  0xFA when the call completed a group or met no failed check, else 0xF0\n"
+    "  --help          show this text\n"
+    "  --version       show the version\n"
+    "\n"
+    "Exit status: 0 on success, 2 on a bad option or an unreadable or unwritable file.\n";
+
+int fail(const std::string& message) {
+    std::cerr << "tavro-decode: " << message << "\n";
+    return exitUsage;
+}
+
+std::optional<std::size_t> parseCount(std::string_view text) {
+    std::size_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value == 0)
+        return std::nullopt;
+    return value;
+}
+
+bool readAll(std::istream& in, std::vector<unsigned char>& out) {
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::size_t chunk = defaultChunkBytes;
+    std::optional<std::string> repliesPath;
+    std::optional<std::string> capturePath;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << usage;
+            return 0;
+        }
+        if (arg == "--version") {
+            std::cout << "tavro-decode " << tavroVersion << "\n";
+            return 0;
+        }
+        if (arg == "--chunk" || arg == "--replies") {
+            if (i + 1 >= argc)
+                return fail(std::string(arg) + " needs a value (see --help)");
+            const std::string_view value = argv[++i];
+            if (arg == "--replies") {
+                repliesPath = std::string(value);
+                continue;
+            }
+            const auto count = parseCount(value);
+            if (!count)
+                return fail("--chunk needs a whole number of at least 1, not '" + std::string(value) + "'");
+            chunk = *count;
+            continue;
+        }
+        if (arg.size() > 1 && arg[0] == '-')
+            return fail("unknown option '" + std::string(arg) + "' (see --help)");
+        if (capturePath)
+            return fail("only one capture file may be given (see --help)");
+        capturePath = std::string(arg);
+    }
+
+    std::vector<unsigned char> capture;
+    if (capturePath) {
+        std::ifstream in(*capturePath, std::ios::binary);
+        if (!in)
+            return fail("cannot open capture '" + *capturePath + "': " + std::strerror(errno));
+        if (!readAll(in, capture))
+            return fail("cannot read capture '" + *capturePath + "'");
+    } else if (!readAll(std::cin, capture)) {
+        return fail("cannot read standard input");
+    }
+
+    std::ofstream replies;
+    if (repliesPath) {
+        replies.open(*repliesPath, std::ios::binary | std::ios::trunc);
+        if (!replies)
+            return fail("cannot create replies file '" + *repliesPath + "': " + std::strerror(errno));
+    }
+
+    TReceivedData decoder;
+    std::vector<unsigned char> reportText;
+    std::string output;
+    auto processOnce = [&] {
+        decoder.Process(reportText);
+        if (decoder.groupComplete) {
+            for (const unsigned char c : reportText) {
+                output += static_cast<char>(c);
+                if (c == '\r')
+                    output += '\n';
+            }
+        }
+        if (decoder.endRecordSeen && replies)
+            replies.put(static_cast<char>(decoder.checksumError ? replyBad : replyGood));
+    };
+
+    std::vector<unsigned char> piece;
+    for (std::size_t pos = 0; pos < capture.size(); pos += chunk) {
+        const std::size_t n = std::min(chunk, capture.size() - pos);
+        piece.assign(capture.begin() + static_cast<std::ptrdiff_t>(pos),
+                     capture.begin() + static_cast<std::ptrdiff_t>(pos + n));
+        decoder.Append(piece);
+        processOnce();
+    }
+    while (decoder.groupComplete)
+        processOnce();
+
+    std::cout.write(output.data(), static_cast<std::streamsize>(output.size()));
+    std::cout.flush();
+    if (!std::cout)
+        return fail("cannot write standard output");
+    if (replies) {
+        replies.close();
+        if (!replies)
+            return fail("cannot write replies file '" + *repliesPath + "'");
+    }
+    return 0;
+}
