@@ -72,18 +72,24 @@ TMyTime& TMyTime::Add(const TMyTime& other) {
     }
     // The carry out of the hour is dropped: the hour wraps modulo 10. Malformed digits
     // (characters after '9') can give a value above 9, which is written in plain decimal.
-    auto put = [](std::string& out, unsigned value) { out += std::to_string(value); };
     std::string result;
-    put(result, sum[0]);
+    result.reserve(timeTextLength);
+    auto put = [&result](unsigned value) {
+        if (value < 10)
+            result += static_cast<char>('0' + value);
+        else
+            result += std::to_string(value);
+    };
+    put(sum[0]);
     result += ':';
-    put(result, sum[1]);
-    put(result, sum[2]);
+    put(sum[1]);
+    put(sum[2]);
     result += '\'';
-    put(result, sum[3]);
-    put(result, sum[4]);
+    put(sum[3]);
+    put(sum[4]);
     result += '.';
-    put(result, sum[5]);
-    put(result, sum[6]);
+    put(sum[5]);
+    put(sum[6]);
     text = std::move(result);
     return *this;
 }

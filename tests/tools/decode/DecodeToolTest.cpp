@@ -21,8 +21,19 @@ struct ToolRun {
     std::string out;
 };
 
+std::string quoted(const std::string& text) {
+    std::string q;
+    q += '"';
+    q += text;
+    q += '"';
+    return q;
+}
+
 ToolRun run(const std::string& args) {
-    const std::string command = std::string("\"") + TAVRO_DECODE_PATH + "\" " + args + " 2>/dev/null";
+    std::string command = quoted(TAVRO_DECODE_PATH);
+    command += ' ';
+    command += args;
+    command += " 2>/dev/null";
     ToolRun r;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
@@ -63,33 +74,33 @@ const std::string workedSaved = "MCH:       \t007\r\n\r\nRecord Date:\t2008-03-0
 TEST_F(DecodeToolTest, WorkedExampleInEveryChunkSize) {
     const std::string capture = write("example.bin", workedExample);
     for (int chunk = 1; chunk <= 41; ++chunk) {
-        const ToolRun r = run("--chunk " + std::to_string(chunk) + " --replies \"" + (dir / "replies").string() +
-                              "\" \"" + capture + "\"");
+        const ToolRun r = run("--chunk " + std::to_string(chunk) + " --replies " + quoted((dir / "replies").string()) +
+                              " " + quoted(capture));
         ASSERT_EQ(r.status, 0) << "chunk " << chunk;
         EXPECT_EQ(r.out, workedSaved) << "chunk " << chunk;
         EXPECT_EQ(read("replies"), "\xFA") << "chunk " << chunk;
     }
     // Default chunk, and the capture on standard input.
-    EXPECT_EQ(run("\"" + capture + "\"").out, workedSaved);
-    EXPECT_EQ(run("< \"" + capture + "\"").out, workedSaved);
+    EXPECT_EQ(run(quoted(capture)).out, workedSaved);
+    EXPECT_EQ(run("< " + quoted(capture)).out, workedSaved);
 }
 
 TEST_F(DecodeToolTest, BackToBackGroupsAndFailedChecks) {
-    std::vector<unsigned char> bad = workedExample;
-    bad.back() ^= 0x01;
+    std::vector<unsigned char> bad(workedExample.begin(), workedExample.end() - 1);
+    bad.push_back(workedExample.back() ^ 0x01);
     std::vector<unsigned char> stream = bad;
     stream.insert(stream.end(), workedExample.begin(), workedExample.end());
     stream.insert(stream.end(), workedExample.begin(), workedExample.end());
     const std::string capture = write("stream.bin", stream);
     // All at once: the two good groups complete on two calls; the failed one is superseded
     // within the first call by the group that completes, so that call answers 0xFA.
-    const ToolRun all = run("--chunk 100000 --replies \"" + (dir / "r1").string() + "\" \"" + capture + "\"");
+    const ToolRun all = run("--chunk 100000 --replies " + quoted((dir / "r1").string()) + " " + quoted(capture));
     EXPECT_EQ(all.status, 0);
     EXPECT_EQ(all.out, workedSaved + workedSaved);
     EXPECT_EQ(read("r1"), "\xFA\xFA");
     // One unit per call: 0xF0 for the failed group, again in the call that brings the next
     // header unit (the stale group is parsed a last time), then one 0xFA per good group.
-    const ToolRun units = run("--chunk 8 --replies \"" + (dir / "r2").string() + "\" \"" + capture + "\"");
+    const ToolRun units = run("--chunk 8 --replies " + quoted((dir / "r2").string()) + " " + quoted(capture));
     EXPECT_EQ(units.out, workedSaved + workedSaved);
     EXPECT_EQ(read("r2"), "\xF0\xF0\xFA\xFA");
 }
@@ -103,15 +114,15 @@ TEST_F(DecodeToolTest, UsageAndErrors) {
     const std::vector<Row> rows{
         {"--help", 0},
         {"--version", 0},
-        {"--chunk 0 \"" + capture + "\"", 2},
-        {"--chunk -3 \"" + capture + "\"", 2},
-        {"--chunk 12x \"" + capture + "\"", 2},
+        {"--chunk 0 " + quoted(capture), 2},
+        {"--chunk -3 " + quoted(capture), 2},
+        {"--chunk 12x " + quoted(capture), 2},
         {"--chunk", 2},
         {"--replies", 2},
-        {"--frobnicate \"" + capture + "\"", 2},
-        {"\"" + (dir / "no-such-file").string() + "\"", 2},
-        {"\"" + capture + "\" \"" + capture + "\"", 2},
-        {"--replies \"" + (dir / "no-such-dir" / "r").string() + "\" \"" + capture + "\"", 2},
+        {"--frobnicate " + quoted(capture), 2},
+        {quoted((dir / "no-such-file").string()), 2},
+        {quoted(capture) + " " + quoted(capture), 2},
+        {"--replies " + quoted((dir / "no-such-dir" / "r").string()) + " " + quoted(capture), 2},
     };
     for (const Row& row : rows)
         EXPECT_EQ(run(row.args).status, row.status) << row.args;
