@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+// Which operation of TCommPort failed.
+inline constexpr std::uint8_t ceSetBaudRate = 1;
+inline constexpr std::uint8_t ceNameWhileOpen = 6;
+inline constexpr std::uint8_t cePortNotOpen = 7;
+inline constexpr std::uint8_t ceOpenPort = 8;
+inline constexpr std::uint8_t ceWrite = 9;
+inline constexpr std::uint8_t ceRead = 10;
+inline constexpr std::uint8_t ceClosePort = 11;
+inline constexpr std::uint8_t ceGetState = 14;
+inline constexpr std::uint8_t ceSetState = 15;
+inline constexpr std::uint8_t ceSetupQueues = 16;
+inline constexpr std::uint8_t ceSetTimeouts = 17;
+inline constexpr std::uint8_t ceQueryStatus = 18;
+
+// The one error TCommPort raises, by value. `osError` is the operating system's error value
+// (errno on POSIX) taken when the error was built; 0 when no system call failed.
+class ECommError {
+public:
+    std::uint8_t code;
+    std::uint32_t osError;
+};
+
+// A short English reason for a failure of the port `portName` ("COM1") resolved to
+// `devicePath` ("/dev/ttyUSB0", empty when the name resolved to nothing), e.g.
+// "COM1 (/dev/ttyUSB0): permission denied — add your user to the 'dialout' group and log in
+// again". UTF-8.
+std::string CommErrorReason(const ECommError& error, const std::string& portName, const std::string& devicePath);
+
+enum class TParity : std::uint8_t { none, odd, even };
+enum class TStopBits : std::uint8_t { one, two };
+
+// What the port is set to at every open and at every change of baud rate while open. Only the
+// baud rate ever changes; it is read from the user-interface thread while the receiver thread
+// polls, hence atomic.
+struct TLineSettings {
+    std::atomic<std::int32_t> baudRate{4800};
+    std::uint8_t byteSize = 8;
+    TParity parity = TParity::none;
+    TStopBits stopBits = TStopBits::one;
+    bool hardwareFlowControl = false;
+    bool softwareFlowControl = false;
+    bool dtrOn = true;
+    bool rtsOn = true;
+};
+
+// Read and write time-outs, as the receiver thread expects them: a read returns what is
+// waiting once the line has been quiet for `readInterval` after a byte, and in any case after
+// `readTotalConstant` plus `readTotalMultiplier` per requested byte; a write gives up after
+// `writeTotalConstant` plus `writeTotalMultiplier` per byte.
+struct TCommTimeouts {
+    std::chrono::milliseconds readInterval{0};
+    std::chrono::milliseconds readTotalMultiplier{0};
+    std::chrono::milliseconds readTotalConstant{0};
+    std::chrono::milliseconds writeTotalMultiplier{0};
+    std::chrono::milliseconds writeTotalConstant{0};
+};
+
+// One serial port of the PC, named "COM1".."COM16" as the user sees it. The name is turned into
+// a device at every OpenCommPort (see PortNames.h), so an adapter plugged in later is found on
+// the next open. The port is held exclusively: a second TCommPort or another program cannot
+// open it meanwhile.
+//
+// No operation may run on two threads at once, except IsOpen and GetBaudRate, which may be read
+// from any thread at any time. Every failure raises ECommError by value.
+class TCommPort {
+public:
+    // The receiver thread polls every 100 ms; at 9600 bits per second about 96 bytes arrive in
+    // that time, so this leaves room for long stalls of the thread.
+    static constexpr std::uint32_t receiveQueueBytes = 32768;
+
+    TCommPort();
+    ~TCommPort();
+    TCommPort(const TCommPort&) = delete;
+    TCommPort& operator=(const TCommPort&) = delete;
+
+    // Does nothing if the port is open. Raises ceOpenPort (no such port, in use, no access,
+    // not a serial port), ceGetState or ceSetState; after a failure nothing is left open and
+    // the same object can try again later. (ceSetupQueues and ceSetTimeouts belong to platforms
+    // where queues and time-outs are requested from the driver; on POSIX the kernel's buffers
+    // suffice and the time-outs are kept by this class, so nothing there can fail.)
+    void OpenCommPort();
+    // Does nothing if the port is closed. Raises ceClosePort when the system reports a failure;
+    // the device is released all the same and the port counts as closed.
+    void CloseCommPort();
+    bool IsOpen() const { return portOpen.load(std::memory_order_acquire); }
+
+    // Raises ceNameWhileOpen, keeping the old name, if the port is open.
+    void SetPortName(const std::string& name);
+    std::string GetPortName() const { return portName; }
+    // The device the name was resolved to at the latest open attempt; empty before the first
+    // attempt or when the name matched no port.
+    std::string GetDevicePath() const { return devicePath; }
+
+    // Any value is stored; while open it is applied at once, and if the port refuses it the old
+    // value is kept and ceSetBaudRate raised. A closed port applies it at the next open.
+    void SetBaudRate(std::int32_t bitsPerSecond);
+    std::int32_t GetBaudRate() const { return lineSettings.baudRate.load(std::memory_order_relaxed); }
+
+    // Bytes received and not yet read. Raises cePortNotOpen, or ceQueryStatus when the device is
+    // gone (unplugged adapter, closed other side).
+    std::uint32_t BytesAvailable();
+    // Reads up to `count` bytes into `buffer` (`count` bytes long) and returns how many arrived
+    // within the read time-outs; 0 is a time-out, not an error. When fewer than `count` arrive,
+    // buffer[result] is set to 0. Raises cePortNotOpen, or ceRead when the device is gone.
+    std::uint32_t ReadBytes(unsigned char* buffer, std::uint32_t count);
+    // Sends one byte. Raises cePortNotOpen, or ceWrite when the byte could not be handed to the
+    // port within the write time-out or the device is gone.
+    void WriteByte(std::uint8_t value);
+
+private:
+    std::atomic<bool> portOpen{false};
+    TCommTimeouts timeouts;
+    std::string portName = "COM1";
+    TLineSettings lineSettings;
+    int handle = -1;
+    std::string devicePath;
+};

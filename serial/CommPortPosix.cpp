@@ -1,0 +1,411 @@
+// SPDX-License-Identifier: MIT
+#include "CommPort.h"
+
+#include "LineSpeed.h"
+#include "PortNames.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <system_error>
+#include <termios.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr TCommTimeouts portTimeouts{
+    .readInterval = milliseconds(15),
+    .readTotalMultiplier = milliseconds(1),
+    .readTotalConstant = milliseconds(250),
+    .writeTotalMultiplier = milliseconds(1),
+    .writeTotalConstant = milliseconds(250),
+};
+
+[[noreturn]] void Raise(std::uint8_t code, int osError) {
+    throw ECommError{code, static_cast<std::uint32_t>(osError)};
+}
+
+template <class Call>
+auto RetryOnInterrupt(Call call) {
+    auto result = call();
+    while (result == -1 && errno == EINTR) {
+        result = call();
+    }
+    return result;
+}
+
+// Closes the descriptor on every path out of a failed open.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd(fd) {}
+    ~Descriptor() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd; }
+    int release() { return std::exchange(fd, -1); }
+
+private:
+    int fd;
+};
+
+constexpr std::pair<std::int32_t, speed_t> standardSpeeds[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000}};
+
+// The B-constant of a rate that has one, or B0 for any other rate.
+speed_t StandardSpeed(std::int32_t bitsPerSecond) {
+    const auto* found = std::find_if(std::begin(standardSpeeds), std::end(standardSpeeds),
+                                     [&](const auto& entry) { return entry.first == bitsPerSecond; });
+    return found == std::end(standardSpeeds) ? B0 : found->second;
+}
+
+// B0 would hang up the line, so a rate without a B-constant keeps the current speed here and is
+// set afterwards through SetArbitraryLineSpeed.
+void SetSpeed(termios& settings, std::int32_t bitsPerSecond) {
+    if (const speed_t speed = StandardSpeed(bitsPerSecond); speed != B0) {
+        cfsetispeed(&settings, speed);
+        cfsetospeed(&settings, speed);
+    }
+}
+
+int SetDataBits(termios& settings, std::uint8_t bits) {
+    static constexpr tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    if (bits < 5 || bits > 8) {
+        return EINVAL;
+    }
+    settings.c_cflag = (settings.c_cflag & ~CSIZE) | sizes[bits - 5];
+    return 0;
+}
+
+void SetParity(termios& settings, TParity parity) {
+    settings.c_cflag &= ~(PARENB | PARODD);
+    settings.c_iflag &= ~INPCK;
+    if (parity != TParity::none) {
+        settings.c_cflag |= PARENB | (parity == TParity::odd ? PARODD : 0);
+        settings.c_iflag |= INPCK;
+    }
+}
+
+void SetStopBits(termios& settings, TStopBits stopBits) {
+    if (stopBits == TStopBits::two) {
+        settings.c_cflag |= CSTOPB;
+    } else {
+        settings.c_cflag &= ~CSTOPB;
+    }
+}
+
+void SetFlowControl(termios& settings, bool hardware, bool software) {
+    settings.c_cflag = hardware ? settings.c_cflag | CRTSCTS : settings.c_cflag & ~CRTSCTS;
+    settings.c_iflag &= ~(IXON | IXOFF | IXANY);
+    if (software) {
+        settings.c_iflag |= IXON | IXOFF;
+    }
+}
+
+// A pseudo-terminal has no modem lines and answers ENOTTY (some drivers EINVAL); that is no
+// reason to refuse the port.
+int SetModemLines(int fd, bool dtrOn, bool rtsOn) {
+    const int on = (dtrOn ? TIOCM_DTR : 0) | (rtsOn ? TIOCM_RTS : 0);
+    const int off = (TIOCM_DTR | TIOCM_RTS) & ~on;
+    for (auto [request, bits] : {std::pair{TIOCMBIS, on}, std::pair{TIOCMBIC, off}}) {
+        if (bits != 0 && RetryOnInterrupt([&] { return ioctl(fd, request, &bits); }) != 0 && errno != ENOTTY &&
+            errno != EINVAL) {
+            return errno;
+        }
+    }
+    return 0;
+}
+
+// Raw 8-bit line, ignoring the modem's carrier (CLOCAL) so that neither open nor reads wait for
+// it and a carrier drop cannot hang the port up. cfmakeraw also sets VMIN 1 and VTIME 0: with
+// O_NONBLOCK an empty queue then reads as EAGAIN, and read() returning 0 can only mean a
+// hang-up. Returns 0 or an errno value.
+int WriteLineSettings(int fd, termios settings, const TLineSettings& line) {
+    const std::int32_t bitsPerSecond = line.baudRate.load(std::memory_order_relaxed);
+    if (bitsPerSecond <= 0) {
+        return EINVAL;
+    }
+    cfmakeraw(&settings);
+    settings.c_cflag |= CLOCAL | CREAD;
+    SetSpeed(settings, bitsPerSecond);
+    if (const int error = SetDataBits(settings, line.byteSize)) {
+        return error;
+    }
+    SetParity(settings, line.parity);
+    SetStopBits(settings, line.stopBits);
+    SetFlowControl(settings, line.hardwareFlowControl, line.softwareFlowControl);
+    if (RetryOnInterrupt([&] { return tcsetattr(fd, TCSANOW, &settings); }) != 0) {
+        return errno;
+    }
+    if (StandardSpeed(bitsPerSecond) == B0) {
+        if (const int error = SetArbitraryLineSpeed(fd, bitsPerSecond)) {
+            return error;
+        }
+    }
+    return SetModemLines(fd, line.dtrOn, line.rtsOn);
+}
+
+enum class Readiness { ready, timedOut, gone };
+
+// A device that went away (USB adapter pulled, other side of a pseudo-terminal closed) shows as
+// POLLHUP or POLLERR; its read() returns 0 at once, which alone cannot be told from "no data".
+Readiness WaitUntil(int fd, short events, Clock::time_point deadline) {
+    pollfd watch{fd, events, 0};
+    int result = 0;
+    do {
+        const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+        result = poll(&watch, 1, static_cast<int>(std::max<milliseconds::rep>(left.count(), 0)));
+    } while (result == -1 && errno == EINTR);
+    if (result < 0 || (watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        return Readiness::gone;
+    }
+    return result == 0 ? Readiness::timedOut : Readiness::ready;
+}
+
+bool NothingWaiting(ssize_t result) {
+    return result == 0 || (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
+}
+
+void RequireOpen(const std::atomic<bool>& portOpen) {
+    if (!portOpen.load(std::memory_order_acquire)) {
+        Raise(cePortNotOpen, 0);
+    }
+}
+
+constexpr std::pair<std::uint8_t, const char*> operationTexts[] = {
+    {ceSetBaudRate, "the baud rate could not be set"},
+    {ceNameWhileOpen, "the name cannot change while the port is open"},
+    {cePortNotOpen, "the port is not open"},
+    {ceWrite, "writing failed"},
+    {ceRead, "reading failed"},
+    {ceClosePort, "closing failed"},
+    {ceGetState, "reading the line settings failed"},
+    {ceSetState, "the line settings were refused"},
+    {ceSetupQueues, "setting up the queues failed"},
+    {ceSetTimeouts, "setting the time-outs failed"},
+    {ceQueryStatus, "querying the port failed"},
+};
+
+// The errno values a port meets, in the words a user understands.
+constexpr std::pair<int, const char*> systemErrorTexts[] = {
+    {ENOENT, "no such serial port"},
+    {EACCES, "permission denied"},
+    {EBUSY, "in use by another program"},
+    {EWOULDBLOCK, "in use by another program"},
+    {ENOTTY, "not a serial port"},
+    {ENODEV, "no device behind it"},
+    {ENXIO, "no device behind it"},
+    {EIO, "input/output error (device unplugged?)"},
+    {ETIMEDOUT, "timed out"},
+    {EINVAL, "not supported by the port"},
+};
+
+template <class Key, std::size_t size>
+const char* TextOf(const std::pair<Key, const char*> (&table)[size], Key key) {
+    const auto* found = std::find_if(table, table + size, [&](const auto& entry) { return entry.first == key; });
+    return found == table + size ? nullptr : found->second;
+}
+
+std::string OperationText(std::uint8_t code) {
+    const char* text = TextOf(operationTexts, code);
+    return text != nullptr ? text : "error " + std::to_string(code);
+}
+
+std::string SystemErrorText(std::uint32_t osError) {
+    if (const char* text = TextOf(systemErrorTexts, static_cast<int>(osError))) {
+        return text;
+    }
+    std::string text = std::generic_category().message(static_cast<int>(osError));
+    if (!text.empty()) {
+        text.front() = static_cast<char>(std::tolower(static_cast<unsigned char>(text.front())));
+    }
+    return text;
+}
+
+} // namespace
+
+std::string CommErrorReason(const ECommError& error, const std::string& portName, const std::string& devicePath) {
+    std::string text = portName.empty() ? "The port" : portName;
+    if (!devicePath.empty() && devicePath != portName) {
+        text += " (" + devicePath + ")";
+    }
+    text += ": ";
+    if (error.code == ceOpenPort) {
+        text += SystemErrorText(error.osError);
+    } else {
+        text += OperationText(error.code);
+        if (error.osError != 0) {
+            text += ": " + SystemErrorText(error.osError);
+        }
+    }
+    if (error.osError == EACCES) {
+        text += " \u2014 add your user to the 'dialout' group and log in again";
+    }
+    return text;
+}
+
+TCommPort::TCommPort() = default;
+
+TCommPort::~TCommPort() {
+    try {
+        CloseCommPort();
+    } catch (const ECommError&) {
+        // The descriptor is released either way; nobody is left to tell.
+    }
+}
+
+// Exclusive use, as the timer's protocol needs one reader per line: TIOCEXCL turns away later
+// open() calls of other users, but root ignores it, so an advisory flock() on our descriptor
+// guards as well; it also fails for root (EWOULDBLOCK), in this process and in any other that
+// locks the same way.
+void TCommPort::OpenCommPort() {
+    if (portOpen.load(std::memory_order_acquire)) {
+        return;
+    }
+    devicePath = ResolvePortName(portName, SystemPortRoots());
+    if (devicePath.empty()) {
+        Raise(ceOpenPort, ENOENT);
+    }
+    // O_NONBLOCK: opening a real port must not wait for a carrier, and reads and writes wait in
+    // poll() below, where the time-outs are kept.
+    Descriptor fd(
+        RetryOnInterrupt([&] { return open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
+    if (fd.get() < 0) {
+        Raise(ceOpenPort, errno);
+    }
+    if (RetryOnInterrupt([&] { return flock(fd.get(), LOCK_EX | LOCK_NB); }) != 0 || ioctl(fd.get(), TIOCEXCL) != 0) {
+        Raise(ceOpenPort, errno);
+    }
+    termios current{};
+    if (RetryOnInterrupt([&] { return tcgetattr(fd.get(), &current); }) != 0) {
+        Raise(ceGetState, errno);
+    }
+    if (const int error = WriteLineSettings(fd.get(), current, lineSettings)) {
+        Raise(ceSetState, error);
+    }
+    // There is no queue to request: the tty layer keeps 4 KiB in the line discipline and, before
+    // it drops input, hundreds of KiB in its flip buffers, far more than receiveQueueBytes.
+    timeouts = portTimeouts;
+    handle = fd.release();
+    portOpen.store(true, std::memory_order_release);
+}
+
+// Linux releases the descriptor even when close() reports an error, and its number may be
+// handed out again at once; so the port counts as closed whatever close() says, and an error
+// is still reported.
+void TCommPort::CloseCommPort() {
+    if (!portOpen.load(std::memory_order_acquire)) {
+        return;
+    }
+    // The exclusive flag belongs to the terminal, not to our descriptor; a pseudo-terminal
+    // outlives our close and would keep turning other users away.
+    ioctl(handle, TIOCNXCL);
+    const int fd = std::exchange(handle, -1);
+    portOpen.store(false, std::memory_order_release);
+    if (close(fd) != 0 && errno != EINTR) {
+        Raise(ceClosePort, errno);
+    }
+}
+
+void TCommPort::SetPortName(const std::string& name) {
+    if (portOpen.load(std::memory_order_acquire)) {
+        Raise(ceNameWhileOpen, 0);
+    }
+    portName = name;
+}
+
+void TCommPort::SetBaudRate(std::int32_t bitsPerSecond) {
+    const std::int32_t old = lineSettings.baudRate.exchange(bitsPerSecond, std::memory_order_relaxed);
+    if (!portOpen.load(std::memory_order_acquire)) {
+        return;
+    }
+    termios current{};
+    int error = RetryOnInterrupt([&] { return tcgetattr(handle, &current); }) != 0 ? errno : 0;
+    if (error == 0) {
+        error = WriteLineSettings(handle, current, lineSettings);
+    }
+    if (error != 0) {
+        lineSettings.baudRate.store(old, std::memory_order_relaxed);
+        Raise(ceSetBaudRate, error);
+    }
+}
+
+std::uint32_t TCommPort::BytesAvailable() {
+    RequireOpen(portOpen);
+    int waiting = 0;
+    if (ioctl(handle, FIONREAD, &waiting) != 0) {
+        Raise(ceQueryStatus, errno);
+    }
+    if (waiting == 0 && WaitUntil(handle, POLLIN, Clock::now()) == Readiness::gone) {
+        Raise(ceQueryStatus, EIO);
+    }
+    return static_cast<std::uint32_t>(std::max(waiting, 0));
+}
+
+std::uint32_t TCommPort::ReadBytes(unsigned char* buffer, std::uint32_t count) {
+    RequireOpen(portOpen);
+    const auto totalDeadline = Clock::now() + timeouts.readTotalConstant + timeouts.readTotalMultiplier * count;
+    std::uint32_t got = 0;
+    while (got < count) {
+        const ssize_t n = RetryOnInterrupt([&] { return read(handle, buffer + got, count - got); });
+        if (n > 0) {
+            got += static_cast<std::uint32_t>(n);
+            continue;
+        }
+        if (!NothingWaiting(n)) {
+            Raise(ceRead, errno);
+        }
+        const auto deadline = got == 0 ? totalDeadline : std::min(totalDeadline, Clock::now() + timeouts.readInterval);
+        const Readiness readiness = WaitUntil(handle, POLLIN, deadline);
+        if (readiness == Readiness::gone) {
+            if (got > 0) {
+                break; // hand over what arrived; the next call reports the loss
+            }
+            Raise(ceRead, EIO);
+        }
+        if (readiness == Readiness::timedOut || Clock::now() >= deadline) {
+            break;
+        }
+    }
+    if (got < count) {
+        buffer[got] = 0;
+    }
+    return got;
+}
+
+void TCommPort::WriteByte(std::uint8_t value) {
+    RequireOpen(portOpen);
+    const auto deadline = Clock::now() + timeouts.writeTotalConstant + timeouts.writeTotalMultiplier;
+    for (;;) {
+        const ssize_t n = RetryOnInterrupt([&] { return write(handle, &value, 1); });
+        if (n == 1) {
+            return;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            Raise(ceWrite, errno);
+        }
+        const Readiness readiness = WaitUntil(handle, POLLOUT, deadline);
+        if (readiness == Readiness::gone) {
+            Raise(ceWrite, EIO);
+        }
+        if (readiness == Readiness::timedOut || Clock::now() >= deadline) {
+            Raise(ceWrite, ETIMEDOUT);
+        }
+    }
+}
