@@ -234,6 +234,8 @@ std::string HelpText() {
                        "  late 0xXX group G attempt A          a byte that came while no reply was awaited;\n"
                        "                                       G and A name the last sending awaited\n"
                        "  stray port COMi bytes N              the program wrote to a silent port\n"
+                       "  overflow port COMn unread bytes dropped   nobody read the line for 0.5 s while its\n"
+                       "                                       buffer was full: dropped, as a real line would\n"
                        "  give-up group G attempts N\n"
                        "  done groups N acknowledged N given-up N sendings N naks N other N timeouts N\n"
                        "       late N unplugs N stray N interrupted 0|1\n"

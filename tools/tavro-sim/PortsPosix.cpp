@@ -32,6 +32,7 @@ extern "C" void onStopSignal(int) {
 }
 
 constexpr auto longestSingleWait = std::chrono::seconds(1);
+constexpr auto stallLimit = std::chrono::milliseconds(500);
 constexpr std::size_t readChunkBytes = 256;
 
 [[noreturn]] void raiseErrno(const std::string& what) {
@@ -110,10 +111,17 @@ public:
                 continue;
             if (n < 0 && errno != EAGAIN)
                 raiseErrno("write " + Name());
-            // The program is not reading and the line's buffer is full: wait for room.
-            Wait(POLLOUT, Clock::now() + longestSingleWait);
+            // The line's buffer is full. A program that reads makes room within a poll or two;
+            // otherwise nobody is reading, and like a real line, which never stalls its sender,
+            // the bytes nobody took are dropped.
+            const bool room = Wait(POLLOUT, Clock::now() + stallLimit) & POLLOUT;
             if (StopSignalled())
                 return false;
+            if (!room) {
+                DropUnread();
+                if (log)
+                    log->Line("overflow port " + Name() + " unread bytes dropped");
+            }
         }
         return true;
     }
@@ -156,6 +164,8 @@ protected:
     virtual std::size_t SilentCount() const { return 0; }
     virtual int SilentFd(std::size_t) const { return -1; }
     virtual std::string SilentName(std::size_t) const { return {}; }
+    // Discards what was written to the line and not yet read by the program.
+    virtual void DropUnread() = 0;
 
     void DropQueued() { queue.clear(); }
 
@@ -204,6 +214,7 @@ public:
 
 protected:
     int TimerFd() const override { return ports.Ports()[timer].master; }
+    void DropUnread() override { ::tcflush(ports.Ports()[timer].slave, TCIFLUSH); }
     std::size_t SilentCount() const override { return ports.Ports().size() - 1; }
     int SilentFd(std::size_t i) const override { return ports.Ports()[silentIndex(i)].master; }
     std::string SilentName(std::size_t i) const override { return ports.Ports()[silentIndex(i)].name; }
@@ -240,6 +251,7 @@ public:
 
 protected:
     int TimerFd() const override { return fd; }
+    void DropUnread() override { ::tcflush(fd, TCOFLUSH); }
 
 private:
     std::string path;

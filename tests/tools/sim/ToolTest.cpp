@@ -22,6 +22,7 @@
 #include <functional>
 #include <iterator>
 #include <regex>
+#include <sstream>
 
 extern char** environ;
 
@@ -37,6 +38,11 @@ fs::path freshDir(const std::string& name) {
     const fs::path dir = fs::temp_directory_path() / ("tavro-simtool-" + name + "-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     return dir;
+}
+
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
 std::string readFile(const fs::path& path) {
@@ -291,35 +297,24 @@ TEST(SimTool, ExpectAndDumpFilesDescribeTheSession) {
     fs::remove_all(dir);
 }
 
+TEST(SimTool, NobodyReadingNeverStallsTheTimer) {
+    // Far more than a pseudo-terminal buffers: without dropping unread bytes the writes would
+    // block for good.
+    SimProcess sim(words("--seed 1 --groups 400 --retries 0 --reply-timeout 1 --gap 0 --ports 1"));
+    EXPECT_EQ(sim.Finish(), 1) << sim.err;
+    EXPECT_NE(sim.out.find("overflow port COM1 unread bytes dropped"), std::string::npos);
+    EXPECT_NE(sim.out.find("done groups 400 acknowledged 0 given-up 400"), std::string::npos);
+}
+
 // The whole protocol over the simulator's own ports, with every fault, the decoder acting as
 // the program on COM3 and a second "program" listening on COM1, where nothing may arrive.
 TEST(SimTool, FaultySessionArrivesCompleteOverPseudoTerminals) {
     const fs::path dir = freshDir("session");
     fs::create_directories(dir);
     const fs::path expect = dir / "expect.txt";
-    SimProcess sim({"--dir",
-                    (dir / "ports").string(),
-                    "--ports",
-                    "4",
-                    "--timer-port",
-                    "3",
-                    "--seed",
-                    "9",
-                    "--groups",
-                    "23",
-                    "--expect",
-                    expect.string(),
-                    "--all-faults",
-                    "--reply-timeout",
-                    "400",
-                    "--gap",
-                    "0",
-                    "--fragment-delay",
-                    "2",
-                    "--replug-delay",
-                    "50",
-                    "--linger",
-                    "100"});
+    SimProcess sim(words("--dir " + (dir / "ports").string() + " --ports 4 --timer-port 3 --seed 9 --groups 23" +
+                         " --expect " + expect.string() + " --all-faults --reply-timeout 1500 --gap 0" +
+                         " --fragment-delay 2 --replug-delay 50 --linger 100"));
     ASSERT_TRUE(sim.WaitForLog("ready dir .* ports 4 timer COM3\n")) << sim.out << sim.err;
     EXPECT_TRUE(std::regex_search(sim.out, std::regex("port COM3 device /dev/pts/[0-9]+\n")));
 
