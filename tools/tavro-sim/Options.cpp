@@ -15,6 +15,98 @@ namespace {
 constexpr std::uint64_t maxMilliseconds = 24ULL * 3600 * 1000;
 constexpr std::size_t maxGeneratedGroups = 10'000'000;
 
+const char* const helpText = R"(Usage: tavro-sim [OPTION]...
+
+A simulated Tavro lap and split timer. It makes pseudo-terminal ports, publishes them
+as links COM1..COMk in a folder for the receiver program's TAVRO_PORT_DIR, and plays a
+session on one of them as the timer does: per group a header unit, the records and an
+end record with the XOR check value, then it waits for the one-byte reply: 0xFA moves
+on; 0xF0, any other byte or no reply in time sends the group again with a new header
+unit, up to the retry limit. The other ports stay silent.
+
+Ports:
+  --dir DIR            folder for the links (made if missing, and then removed at the
+                       end); default: a new temporary folder, named in the log
+  --ports K            number of ports, 1..64 (default 4)
+  --timer-port N       the port that plays the session, 1..K (default 1)
+  --device PATH        play on this terminal device instead, set to raw 9600 8N1; the
+                       machine's console is refused
+
+Session (one of):
+  --demo               the built-in demo: two days of 400 m repeats (the default)
+  --session FILE       a session file, format below
+  --seed S, --groups N N groups generated from seed S (defaults: seed 1, 100 groups),
+                       ordinary trainings mixed with edge cases
+  --expect FILE        write the text the program must show once every group has
+                       arrived: each group's report in order, CR LF line ends, as
+                       "Save as" writes it
+  --dump-session FILE  write the session in the file format
+
+Protocol:
+  --reply-timeout MS   wait for a reply this long (default 3000)
+  --retries N          sendings of a group after its first, 0..1000 (default 5);
+                       then the group is given up and the next one follows
+  --start-delay MS     wait before the first group (default 0)
+  --gap MS             wait after an acknowledged group (default 200)
+  --linger MS          after the last group, go on logging late bytes (default 0)
+  --exit-when-done     exit when the session is done (the default)
+  --keep-open          keep the ports after the session until SIGINT or SIGTERM
+
+Faults. WHEN is a group position G (1 is the session's first group), every:N
+(groups N, 2N, ...), all, or a comma list of those. Each of bad-check, bad-unit and
+unplug spoils one sending of a group; the sendings after them are clean.
+  --garbage WHEN       random bytes before the group; they never form a header unit
+  --bad-check WHEN     a wrong check value (the program answers 0xF0)
+  --bad-unit WHEN      a unit whose byte 0 is not 0xAB inside the group: the group
+                       never completes, no reply comes, the time-out resends it
+  --fragment WHEN      every sending in pieces of 1..--fragment-max bytes with
+                       --fragment-delay between them
+  --unplug WHEN        cut the group short, close the port and remove its link, and
+                       after --replug-delay publish a new port under the same name
+                       and send the group again
+  --all-faults         garbage every:2, fragment every:3, bad-check every:5,
+                       bad-unit every:7, unplug every:11
+  --garbage-max BYTES  longest garbage (default 48)
+  --fragment-max BYTES largest piece (default 6)
+  --fragment-delay MS  pause between pieces (default 20)
+  --replug-delay MS    time without the port (default 500)
+  --fault-seed S       seed for header units and fault details (default: --seed)
+
+Other:
+  --log FILE           write the log to FILE instead of standard output
+  --help, --version
+
+Log: one event per line, words and then name-value pairs. G is the group's position
+in the session, NNN its group number (- when it sends none), A the sending (1 first).
+  session groups N source demo|file PATH|seed S
+  port COMi device /dev/pts/X          one per port made
+  ready dir DIR ports K timer COMn     the links exist; sending starts
+  ready device PATH                    the same with --device
+  garbage group G bytes N
+  send group G number NNN attempt A bytes N [fault bad-check|bad-unit|unplug]
+  fragment group G attempt A pieces N  after a fragmented sending
+  reply 0xXX group G attempt A us T    T: microseconds from the end record's last byte
+  timeout group G attempt A
+  unplug port COMn group G attempt A after N     N bytes of the sending went out
+  replug port COMn device /dev/pts/Y
+  late 0xXX group G attempt A          a byte that came while no reply was awaited;
+                                       G and A name the last sending awaited
+  stray port COMi bytes N              the program wrote to a silent port
+  overflow port COMn unread bytes dropped   nobody read the line for 0.5 s while its
+                                       buffer was full: dropped, as a real line would
+  give-up group G attempts N
+  done groups N acknowledged N given-up N sendings N naks N other N timeouts N
+       late N unplugs N stray N interrupted 0|1
+  keep-open                            with --keep-open, after the summary
+  stop requested                       after SIGINT or SIGTERM
+
+Exit status: 0 every group was acknowledged with 0xFA; 1 a group was given up;
+2 bad option or unusable session, expect, dump or log file; 3 the ports or the
+device failed; 4 stopped by SIGINT or SIGTERM before every group was acknowledged.
+The links it made are removed whenever it ends, except after SIGKILL.
+
+)";
+
 std::uint64_t parseNumber(const std::string& option, const std::string& text, std::uint64_t min, std::uint64_t max) {
     std::uint64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -157,97 +249,7 @@ Config ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string HelpText() {
-    return std::string("Usage: tavro-sim [OPTION]...\n"
-                       "\n"
-                       "A simulated Tavro lap and split timer. It makes pseudo-terminal ports, publishes them\n"
-                       "as links COM1..COMk in a folder for the receiver program's TAVRO_PORT_DIR, and plays a\n"
-                       "session on one of them as the timer does: per group a header unit, the records and an\n"
-                       "end record with the XOR check value, then it waits for the one-byte reply: 0xFA moves\n"
-                       "on; 0xF0, any other byte or no reply in time sends the group again with a new header\n"
-                       "unit, up to the retry limit. The other ports stay silent.\n"
-                       "\n"
-                       "Ports:\n"
-                       "  --dir DIR            folder for the links (made if missing, and then removed at the\n"
-                       "                       end); default: a new temporary folder, named in the log\n"
-                       "  --ports K            number of ports, 1..64 (default 4)\n"
-                       "  --timer-port N       the port that plays the session, 1..K (default 1)\n"
-                       "  --device PATH        play on this terminal device instead, set to raw 9600 8N1; the\n"
-                       "                       machine's console is refused\n"
-                       "\n"
-                       "Session (one of):\n"
-                       "  --demo               the built-in demo: two days of 400 m repeats (the default)\n"
-                       "  --session FILE       a session file, format below\n"
-                       "  --seed S, --groups N N groups generated from seed S (defaults: seed 1, 100 groups),\n"
-                       "                       ordinary trainings mixed with edge cases\n"
-                       "  --expect FILE        write the text the program must show once every group has\n"
-                       "                       arrived: each group's report in order, CR LF line ends, as\n"
-                       "                       \"Save as\" writes it\n"
-                       "  --dump-session FILE  write the session in the file format\n"
-                       "\n"
-                       "Protocol:\n"
-                       "  --reply-timeout MS   wait for a reply this long (default 3000)\n"
-                       "  --retries N          sendings of a group after its first, 0..1000 (default 5);\n"
-                       "                       then the group is given up and the next one follows\n"
-                       "  --start-delay MS     wait before the first group (default 0)\n"
-                       "  --gap MS             wait after an acknowledged group (default 200)\n"
-                       "  --linger MS          after the last group, go on logging late bytes (default 0)\n"
-                       "  --exit-when-done     exit when the session is done (the default)\n"
-                       "  --keep-open          keep the ports after the session until SIGINT or SIGTERM\n"
-                       "\n"
-                       "Faults. WHEN is a group position G (1 is the session's first group), every:N\n"
-                       "(groups N, 2N, ...), all, or a comma list of those. Each of bad-check, bad-unit and\n"
-                       "unplug spoils one sending of a group; the sendings after them are clean.\n"
-                       "  --garbage WHEN       random bytes before the group; they never form a header unit\n"
-                       "  --bad-check WHEN     a wrong check value (the program answers 0xF0)\n"
-                       "  --bad-unit WHEN      a unit whose byte 0 is not 0xAB inside the group: the group\n"
-                       "                       never completes, no reply comes, the time-out resends it\n"
-                       "  --fragment WHEN      every sending in pieces of 1..--fragment-max bytes with\n"
-                       "                       --fragment-delay between them\n"
-                       "  --unplug WHEN        cut the group short, close the port and remove its link, and\n"
-                       "                       after --replug-delay publish a new port under the same name\n"
-                       "                       and send the group again\n"
-                       "  --all-faults         garbage every:2, fragment every:3, bad-check every:5,\n"
-                       "                       bad-unit every:7, unplug every:11\n"
-                       "  --garbage-max BYTES  longest garbage (default 48)\n"
-                       "  --fragment-max BYTES largest piece (default 6)\n"
-                       "  --fragment-delay MS  pause between pieces (default 20)\n"
-                       "  --replug-delay MS    time without the port (default 500)\n"
-                       "  --fault-seed S       seed for header units and fault details (default: --seed)\n"
-                       "\n"
-                       "Other:\n"
-                       "  --log FILE           write the log to FILE instead of standard output\n"
-                       "  --help, --version\n"
-                       "\n"
-                       "Log: one event per line, words and then name-value pairs. G is the group's position\n"
-                       "in the session, NNN its group number (- when it sends none), A the sending (1 first).\n"
-                       "  session groups N source demo|file PATH|seed S\n"
-                       "  port COMi device /dev/pts/X          one per port made\n"
-                       "  device PATH                          with --device\n"
-                       "  ready dir DIR ports K timer COMn     the links exist; sending starts\n"
-                       "  garbage group G bytes N\n"
-                       "  send group G number NNN attempt A bytes N [fault bad-check|bad-unit|unplug]\n"
-                       "  fragment group G attempt A pieces N  after a fragmented sending\n"
-                       "  reply 0xXX group G attempt A us T    T: microseconds from the end record's last byte\n"
-                       "  timeout group G attempt A\n"
-                       "  unplug port COMn group G attempt A after N     N bytes of the sending went out\n"
-                       "  replug port COMn device /dev/pts/Y\n"
-                       "  late 0xXX group G attempt A          a byte that came while no reply was awaited;\n"
-                       "                                       G and A name the last sending awaited\n"
-                       "  stray port COMi bytes N              the program wrote to a silent port\n"
-                       "  overflow port COMn unread bytes dropped   nobody read the line for 0.5 s while its\n"
-                       "                                       buffer was full: dropped, as a real line would\n"
-                       "  give-up group G attempts N\n"
-                       "  done groups N acknowledged N given-up N sendings N naks N other N timeouts N\n"
-                       "       late N unplugs N stray N interrupted 0|1\n"
-                       "  keep-open                            with --keep-open, after the summary\n"
-                       "  stop requested                       after SIGINT or SIGTERM\n"
-                       "\n"
-                       "Exit status: 0 every group was acknowledged with 0xFA; 1 a group was given up;\n"
-                       "2 bad option or unusable session, expect, dump or log file; 3 the ports or the\n"
-                       "device failed; 4 stopped by SIGINT or SIGTERM before every group was acknowledged.\n"
-                       "Links are removed on every exit.\n"
-                       "\n") +
-           SessionFileFormat;
+    return std::string(helpText) + SessionFileFormat;
 }
 
 } // namespace sim

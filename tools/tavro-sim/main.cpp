@@ -86,7 +86,6 @@ int main(int argc, char** argv) {
         std::unique_ptr<sim::TimerLine> line;
         if (!config.device.empty()) {
             line = sim::MakeDeviceLine(config.device);
-            log.Line("device " + config.device);
             log.Line("ready device " + config.device);
         } else {
             ports = std::make_unique<sim::PtyPorts>(config.dir, config.ports);
