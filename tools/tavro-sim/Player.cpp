@@ -39,9 +39,9 @@ std::string numberText(const SimGroup& group) {
     return std::string(3 - std::min<std::size_t>(3, text.size()), '0') + text;
 }
 
-class Session {
+class SessionPlayer {
 public:
-    Session(const SimSession& session, const PlayOptions& options, TimerLine& line, Log& log)
+    SessionPlayer(const SimSession& session, const PlayOptions& options, TimerLine& line, Log& log)
         : session(session), options(options), faults(options.faults), line(line), log(log),
           rng(options.seed ^ 0x7A5E'5EED'0000'0000ULL) {}
 
@@ -259,7 +259,7 @@ Bytes MakeGarbage(std::uint64_t seed, std::size_t maxBytes) {
 }
 
 PlaySummary Play(const SimSession& session, const PlayOptions& options, TimerLine& line, Log& log) {
-    Session player(session, options, line, log);
+    SessionPlayer player(session, options, line, log);
     return player.Run();
 }
 
