@@ -103,14 +103,10 @@ void TReceivedData::Process(std::vector<unsigned char>& reportText) {
     } else {
         cut = size0 > idleKeep ? size0 - idleKeep : 0;
     }
-    // A failed end record of a stale group, re-parsed in the same call, must not turn the
-    // reply for a group that did complete into 0xF0: the timer would send it again and it
-    // would be shown twice.
-    if (groupComplete)
-        checksumError = false;
-
-    if (cut > 0)
+    if (cut > 0) {
         buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(cut));
+        answeredFailure = noPosition;
+    }
     scanPos -= cut;
 
     if (headerCount > 0 && buffer.size() > openGroupLimit) {
@@ -120,6 +116,7 @@ void TReceivedData::Process(std::vector<unsigned char>& reportText) {
         if (scanPos == 0)
             matchLen = 0;
         headerCount = 0;
+        answeredFailure = noPosition;
     }
 }
 
@@ -137,12 +134,22 @@ bool TReceivedData::ParseSection(std::size_t from, std::size_t to, std::vector<u
         const std::uint32_t payload = payloadWord(buffer, p);
 
         if (type == recordEnd) {
-            endRecordSeen = true;
             if (payload != checkValue) {
-                checksumError = true;
+                // A refused group is answered 0xF0 once, when its end record arrives. Saying it
+                // again on later polls, or once the timer has started sending anew (a new
+                // header unit follows the section), can reach the timer as the answer to its
+                // next sending: it would send that again, and the group would be shown twice.
+                const bool superseded = to < buffer.size();
+                if (!superseded && p != answeredFailure) {
+                    endRecordSeen = true;
+                    checksumError = true;
+                    answeredFailure = p;
+                }
                 return false;
             }
+            endRecordSeen = true;
             groupComplete = true;
+            answeredFailure = noPosition;
             BuildReport(reportText);
             ClearGroup();
             return true;

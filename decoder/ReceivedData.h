@@ -67,11 +67,16 @@ public:
     std::vector<TMyTime> laps;
     std::vector<TMyTime> splits;
 
-    // Outcome of the last Process call.
+    // Outcome of the last Process call. endRecordSeen means a reply is due: 0xF0 when
+    // checksumError, else 0xFA.
     bool groupComplete = false;
     bool checksumError = false;
     bool endRecordSeen = false;
 
 private:
+    static constexpr std::size_t noPosition = static_cast<std::size_t>(-1);
+    // Where the open group's failed end record lies, once it has been answered.
+    std::size_t answeredFailure = noPosition;
+
     void ClearGroup();
 };

@@ -276,8 +276,10 @@ std::string FormatSession(const SimSession& session) {
                 break;
             case RecordKind::unknown:
                 out += "record " + hexByte(r.type) + " " + std::to_string(r.index);
-                for (const std::uint8_t b : r.payload)
-                    out += " " + hexByte(b);
+                for (const std::uint8_t b : r.payload) {
+                    out += ' ';
+                    out += hexByte(b);
+                }
                 break;
             default:
                 for (const TimeKeyword& single : singleTimes)
