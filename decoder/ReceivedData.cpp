@@ -105,7 +105,7 @@ void TReceivedData::Process(std::vector<unsigned char>& reportText) {
     }
     if (cut > 0) {
         buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(cut));
-        answeredFailure = noPosition;
+        answeredFailure = answeredFailure != noPosition && answeredFailure >= cut ? answeredFailure - cut : noPosition;
     }
     scanPos -= cut;
 

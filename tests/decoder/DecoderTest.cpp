@@ -140,7 +140,7 @@ TEST(DecoderTest, GroupCompletesOnThePollThatBringsTheEndRecord) {
 TEST(DecoderTest, WrongCheckValueIsAnsweredOnce) {
     const std::vector<Bytes> records{lapRecord(1, 10), wire::record(wire::group, 12, {})};
     Feeder f;
-    f.poll(wire::groupBytes(records, true));
+    f.poll(wire::concat({Bytes(30, 0x55), wire::groupBytes(records, true)})); // after line noise
     EXPECT_TRUE(f.d.endRecordSeen);
     EXPECT_TRUE(f.d.checksumError);
     f.poll();
