@@ -1,0 +1,158 @@
+// SPDX-License-Identifier: MIT
+#include "UiThread.h"
+
+#include "Exceptions.h"
+#include "UiThreadInternal.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QThread>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+struct PendingCall {
+    explicit PendingCall(std::function<void()> f) : call(std::move(f)) {}
+    std::function<void()> call;
+    std::exception_ptr error;
+    bool done = false;
+};
+
+struct UiQueue {
+    std::mutex mutex;
+    // Signalled when a call is queued or finished and by WakeUiThread: the callers waiting for
+    // their result and a user-interface thread inside WaitOnUiThreadUntil all wait on it.
+    std::condition_variable changed;
+    std::deque<std::shared_ptr<PendingCall>> calls;
+    QObject* dispatcher = nullptr;
+    std::atomic<std::thread::id> uiThread{};
+};
+
+UiQueue& Queue() {
+    static UiQueue queue;
+    return queue;
+}
+
+} // namespace
+
+QEvent::Type UiCallEventType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+void AttachUiThread(QObject* dispatcher) {
+    UiQueue& q = Queue();
+    std::lock_guard lock(q.mutex);
+    q.dispatcher = dispatcher;
+    q.uiThread.store(std::this_thread::get_id());
+}
+
+void DetachUiThread() {
+    UiQueue& q = Queue();
+    std::lock_guard lock(q.mutex);
+    q.dispatcher = nullptr;
+    q.uiThread.store(std::thread::id());
+    for (auto& pending : q.calls) {
+        pending->error = std::make_exception_ptr(Exception("The application ended before the call could run"));
+        pending->done = true;
+    }
+    q.calls.clear();
+    q.changed.notify_all();
+}
+
+bool IsUiThread() {
+    const std::thread::id ui = Queue().uiThread.load();
+    if (ui != std::thread::id())
+        return ui == std::this_thread::get_id();
+    // Before a TApplication exists (or after it), Qt's own main thread is the one where
+    // widgets may be used.
+    const QCoreApplication* qtApplication = QCoreApplication::instance();
+    return qtApplication && qtApplication->thread() == QThread::currentThread();
+}
+
+void RunOnUiThread(std::function<void()> call) {
+    if (IsUiThread()) {
+        call();
+        return;
+    }
+    UiQueue& q = Queue();
+    auto pending = std::make_shared<PendingCall>(std::move(call));
+    std::unique_lock lock(q.mutex);
+    if (!q.dispatcher)
+        throw Exception("There is no user-interface thread to run the call");
+    q.calls.push_back(pending);
+    QCoreApplication::postEvent(q.dispatcher, new QEvent(UiCallEventType()));
+    q.changed.notify_all();
+    q.changed.wait(lock, [&] { return pending->done; });
+    if (pending->error)
+        std::rethrow_exception(pending->error);
+}
+
+void ProcessPendingUiCalls() {
+    if (!IsUiThread())
+        return;
+    UiQueue& q = Queue();
+    std::size_t count = 0;
+    {
+        std::lock_guard lock(q.mutex);
+        count = q.calls.size();
+    }
+    // A call may open a modal dialog whose event loop runs this function again; each round
+    // takes calls from the front one at a time, so nested rounds never run a call twice.
+    for (; count > 0; --count) {
+        std::shared_ptr<PendingCall> next;
+        {
+            std::lock_guard lock(q.mutex);
+            if (q.calls.empty())
+                return;
+            next = q.calls.front();
+            q.calls.pop_front();
+        }
+        try {
+            next->call();
+        } catch (...) {
+            next->error = std::current_exception();
+        }
+        {
+            std::lock_guard lock(q.mutex);
+            next->done = true;
+        }
+        q.changed.notify_all();
+    }
+}
+
+std::size_t PendingUiCallCount() {
+    UiQueue& q = Queue();
+    std::lock_guard lock(q.mutex);
+    return q.calls.size();
+}
+
+bool WaitOnUiThreadUntil(const std::function<bool()>& ready,
+                         std::optional<std::chrono::steady_clock::time_point> deadline) {
+    UiQueue& q = Queue();
+    for (;;) {
+        ProcessPendingUiCalls();
+        std::unique_lock lock(q.mutex);
+        const auto wakeUp = [&] { return ready() || !q.calls.empty(); };
+        if (deadline) {
+            if (!q.changed.wait_until(lock, *deadline, wakeUp))
+                return false;
+        } else {
+            q.changed.wait(lock, wakeUp);
+        }
+        if (ready())
+            return true;
+    }
+}
+
+void WakeUiThread() {
+    UiQueue& q = Queue();
+    std::lock_guard lock(q.mutex);
+    q.changed.notify_all();
+}

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <optional>
+
+// The user-interface thread is the thread that created the program's TApplication. Other
+// threads reach it only through RunOnUiThread, which queues a call, posts an event through Qt's
+// event loop (delivered by the main loop and by every nested loop, modal dialogs included) and
+// blocks until the call has run.
+
+// True on the user-interface thread; while no TApplication exists, on Qt's main thread.
+bool IsUiThread();
+
+// Runs `call` on the user-interface thread and returns once it has returned. On that thread
+// itself the call runs directly. Whatever `call` throws is rethrown here, in the caller's
+// thread. Raises Exception when no TApplication exists, or when it is destroyed before it ran
+// the call, rather than blocking for ever.
+void RunOnUiThread(std::function<void()> call);
+
+// Runs the calls queued for the user-interface thread so far. User-interface thread only.
+// Calls queued while it runs are left for the next round, so a thread that queues calls
+// back to back cannot keep this from returning.
+void ProcessPendingUiCalls();
+
+// Number of calls waiting for the user-interface thread.
+std::size_t PendingUiCallCount();
+
+// Waits on the user-interface thread until `ready` holds, running queued calls meanwhile, so a
+// thread that is blocked in RunOnUiThread can go on to make `ready` true. `ready` is evaluated
+// under the queue's lock and must only read (atomics, typically). Whoever makes it true must
+// then call WakeUiThread. Returns whether `ready` held; false only when `deadline` passed.
+bool WaitOnUiThreadUntil(const std::function<bool()>& ready,
+                         std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
+
+// Wakes a WaitOnUiThreadUntil so that it evaluates its condition again.
+void WakeUiThread();
