@@ -1,0 +1,532 @@
+// SPDX-License-Identifier: MIT
+#include "MainForm.h"
+
+#include "Actions.h"
+#include "Application.h"
+#include "CommSettingsForm.h"
+#include "Exceptions.h"
+#include "MemoText.h"
+#include "PortNames.h"
+#include "Text.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QFontMetrics>
+#include <QIcon>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPrinter>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QTextOption>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <algorithm>
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+
+// A received block larger than this is cut to its last `keptBlockBytes` before it is shown.
+constexpr std::size_t displayedBlockLimit = 0x50000;
+constexpr std::size_t keptBlockBytes = 0x50000 - 0x400;
+constexpr std::size_t textBufferReserve = 65536;
+
+// Printed page layout, in printer device units.
+constexpr int printMargin = 100;
+constexpr int printLineSlack = 4;
+// Tab stops every eight average character widths, as the text view's own tab expansion does.
+constexpr int tabStopChars = 8;
+
+QFont pixelFont(const char* family, int pixelHeight) {
+    QFont font(QString::fromLatin1(family));
+    font.setPixelSize(pixelHeight);
+    return font;
+}
+
+// The tool-bar image under the mouse is a lighter version of the normal one.
+QIcon toolIcon(const char* resource) {
+    const QString path = QStringLiteral(":/icons/%1.svg").arg(QLatin1String(resource));
+    QIcon icon(path);
+    QImage hot = QIcon(path).pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < hot.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(hot.scanLine(y));
+        for (int x = 0; x < hot.width(); ++x) {
+            const QRgb p = line[x];
+            auto lift = [](int c) { return c + (255 - c) * 2 / 5; };
+            line[x] = qRgba(lift(qRed(p)), lift(qGreen(p)), lift(qBlue(p)), qAlpha(p));
+        }
+    }
+    icon.addPixmap(QPixmap::fromImage(hot), QIcon::Active);
+    return icon;
+}
+
+} // namespace
+
+TMainForm::TMainForm() {
+    CreateComponents();
+    textBuffer.clear();
+    groupCount = 0;
+    textBuffer.reserve(textBufferReserve);
+    portChosen = false;
+    anyPortOpen = false;
+    for (int slot = 0; slot < portCount; ++slot)
+        commThreads[static_cast<std::size_t>(slot)] = std::make_unique<TCommThread>(
+            static_cast<TCommThreadHost&>(*this), "COM" + std::to_string(slot + 1), defaultBaudRate);
+    groupLines.clear();
+    actConnectExecute();
+    // (Qt draws every widget double-buffered, the status bar included.)
+
+    // While listening, ports that could not be opened are tried again now and then, so that
+    // an adapter plugged in after the start, or plugged back in, is listened to as well.
+    connect(&rescanTimer, &QTimer::timeout, this, [this] { ListenOnNewPorts(); });
+    rescanTimer.start(rescanInterval);
+    ActionList1->UpdateAll();
+}
+
+void TMainForm::ListenOnNewPorts() {
+    if (!anyPortOpen || portChosen || Application->Terminated())
+        return;
+    for (auto& thread : commThreads)
+        if (!thread->IsPortOpen())
+            thread->StartComm();
+}
+
+TMainForm::~TMainForm() {
+    rescanTimer.stop();
+    StopThreads();
+    groupLines.clear();
+    textBuffer.clear();
+    if (MainForm == this)
+        MainForm = nullptr;
+}
+
+void TMainForm::StopThreads() {
+    // Ask every running thread to end first, then wait for each: they end in parallel, and a
+    // thread blocked in a call to this thread is released by the waits, which keep running
+    // such calls (they do nothing now, as the application is terminating).
+    for (auto& thread : commThreads)
+        if (thread && !thread->Suspended())
+            thread->Terminate();
+    for (auto& thread : commThreads)
+        if (thread && thread->Terminated())
+            thread->WaitFor();
+    for (auto& thread : commThreads)
+        thread.reset();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    Application->Terminate();
+    event->accept();
+}
+
+// ---- Layout ----
+
+void TMainForm::CreateComponents() {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Tavro"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/tavro.svg")));
+    setFont(pixelFont("MS Sans Serif", 11));
+    menuBar()->setFont(QFont()); // menus use the system's menu font, as on every desktop
+
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setReadOnly(true);
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setWordWrapMode(QTextOption::NoWrap);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setFont(pixelFont("Arial", 15));
+    // Read-only, but the caret and keyboard scrolling stay, as in any text viewer.
+    Memo1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    setCentralWidget(Memo1);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setFixedHeight(20);
+    for (std::size_t i = 0; i < statusPanels.size(); ++i) {
+        statusPanels[i] = new QLabel(StatusBar1);
+        statusPanels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        statusPanels[i]->setFrameShape(QFrame::Panel);
+        statusPanels[i]->setFrameShadow(QFrame::Sunken);
+    }
+    statusPanels[0]->setFixedWidth(320);
+    StatusBar1->addWidget(statusPanels[0]);
+    StatusBar1->addWidget(statusPanels[1], 1);
+    setStatusBar(StatusBar1);
+
+    // The window is described by its outer size (577 x 550) and client area (569 x 496 below
+    // the menu); Qt sizes the window without its frame but with the menu bar.
+    constexpr int clientWidth = 569, clientHeight = 496;
+    constexpr int frameWidth = 577 - clientWidth, frameHeight = 550 - clientHeight;
+    const int menuHeight = menuBar()->sizeHint().height();
+    resize(clientWidth, clientHeight + menuHeight);
+    setMinimumSize(300 - frameWidth, 300 - frameHeight + menuHeight);
+    move(229, 106);
+
+    OpenDialog1.Filter = "*.txt|*.txt|All files|*.*";
+    SaveDialog1.Filter = OpenDialog1.Filter;
+    SaveDialog1.DefaultExt = "txt";
+}
+
+void TMainForm::CreateActions() {
+    ActionList1 = new TActionList(this);
+    ActionList1->setObjectName(QStringLiteral("ActionList1"));
+    auto add = [this](const char* name, void (TMainForm::*execute)(), void (TMainForm::*update)(TAction&)) {
+        TAction* action = ActionList1->Add(QString::fromLatin1(name));
+        if (execute)
+            action->OnExecute = [this, execute] { (this->*execute)(); };
+        if (update)
+            action->OnUpdate = [this, update](TAction& a) { (this->*update)(a); };
+        addAction(action); // shortcuts work wherever the focus is in the window
+        return action;
+    };
+    // Connection (the hidden "&COM" menu).
+    actConnect = add("actConnect", &TMainForm::actConnectExecute, &TMainForm::actConnectUpdate);
+    actDisconnect = add("actDisconnect", &TMainForm::actDisconnectExecute, &TMainForm::actDisconnectUpdate);
+    actSetting = add("actSetting", &TMainForm::actSettingExecute, nullptr);
+    actReadCom = add("actReadCom", &TMainForm::actReadComExecute, nullptr);
+    // Document ("&File" menu and tool bar).
+    actFileOpen = add("actFileOpen", &TMainForm::actFileOpenExecute, nullptr);
+    actFileSave = add("actFileSave", &TMainForm::actFileSaveExecute, nullptr);
+    actFileSaveAs = add("actFileSaveAs", &TMainForm::actFileSaveAsExecute, nullptr);
+    actFileSaveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    actPrint = add("actPrint", &TMainForm::actPrintExecute, nullptr);
+    actPrint->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    actSetFont = add("actSetFont", &TMainForm::actSetFontExecute, nullptr);
+    actClear = add("actClear", &TMainForm::actClearExecute, &TMainForm::actClearUpdate);
+    // Status line.
+    actStatusBar1 = add("actStatusBar1", nullptr, &TMainForm::actStatusBar1Update);
+    for (TAction* action : {actFileSaveAs, actPrint})
+        action->setShortcutContext(Qt::WindowShortcut);
+}
+
+void TMainForm::CreateMenus() {
+    // A menu item carries its own caption and invokes its action; it follows the action's
+    // enabled state.
+    auto item = [](QMenu* menu, const char* name, const char* caption, TAction* action,
+                   const char* shortcut = nullptr) {
+        QString text = QString::fromLatin1(caption);
+        if (shortcut)
+            text += QLatin1Char('\t') + QLatin1String(shortcut);
+        QAction* entry = menu->addAction(text);
+        entry->setObjectName(QString::fromLatin1(name));
+        if (action) {
+            QObject::connect(entry, &QAction::triggered, action, [action] { action->trigger(); });
+            QObject::connect(action, &QAction::changed, entry,
+                             [entry, action] { entry->setEnabled(action->isEnabled()); });
+        }
+        return entry;
+    };
+    auto menu = [this](const char* name, const char* caption, bool visible) {
+        QMenu* m = menuBar()->addMenu(QString::fromLatin1(caption));
+        m->setObjectName(QString::fromLatin1(name));
+        m->menuAction()->setVisible(visible);
+        return m;
+    };
+
+    QMenu* File1 = menu("File1", "&File", true);
+    item(File1, "Open1", "&Open file", actFileOpen);
+    item(File1, "Save1", "&Save as", actFileSaveAs, "Ctrl+S");
+    item(File1, "Saveas1", "&Print", actPrint, "Ctrl+P");
+    File1->addSeparator()->setObjectName(QStringLiteral("N1"));
+    QAction* Exit1 = item(File1, "Exit1", "&Exit", nullptr);
+    connect(Exit1, &QAction::triggered, this, [this] { Exit1Click(); });
+
+    QMenu* COM1 = menu("COM1", "&COM", false);
+    item(COM1, "Connect1", "&Connect", actConnect);
+    item(COM1, "Disconnect1", "&Disconnect", actDisconnect);
+    item(COM1, "Setting1", "&Setting", actSetting);
+
+    QMenu* Language1 = menu("Language1", "&Language", false);
+    item(Language1, "English1", "&English", nullptr);
+    item(Language1, "SimplifyChinese1", "&Simplified Chinese", nullptr);
+
+    QMenu* Help1 = menu("Help1", "&Help", false);
+    item(Help1, "This1", "&Contents", nullptr);
+    item(Help1, "About1", "&About", nullptr);
+}
+
+void TMainForm::CreateToolBar() {
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setFixedHeight(41);
+    ToolBar1->setIconSize(QSize(32, 32));
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+    ToolBar1->setStyleSheet(QStringLiteral("QToolBar { border-top: 1px solid palette(mid);"
+                                           " border-bottom: 1px solid palette(light); spacing: 0px; }"));
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+
+    auto button = [this](const char* name, QAction* action, const char* icon, const char* hint) {
+        action->setIcon(toolIcon(icon));
+        action->setToolTip(QString::fromLatin1(hint));
+        ToolBar1->addAction(action);
+        QWidget* widget = ToolBar1->widgetForAction(action);
+        widget->setObjectName(QString::fromLatin1(name));
+        widget->setFixedSize(39, 38);
+    };
+    button("ToolButton1", actFileOpen, "open", "Open file");
+    button("ToolButton2", actFileSaveAs, "save", "Save as");
+    button("ToolButton3", actPrint, "print", "Print");
+    button("ToolButton5", actSetFont, "font", "Select font");
+    // The help button is part of the tool bar but hidden, and invokes nothing.
+    auto* helpButton = new QAction(QStringLiteral("Help"), this);
+    button("ToolButton6", helpButton, "help", "Help");
+    helpButton->setVisible(false);
+
+    auto* ToolButton7 = new QWidget(ToolBar1);
+    ToolButton7->setObjectName(QStringLiteral("ToolButton7"));
+    ToolButton7->setFixedSize(63, 38);
+    ToolBar1->addWidget(ToolButton7);
+
+    button("ToolButton4", actClear, "clear", "Clear");
+
+    Label1 = new QLabel(ToolBar1);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setFont(pixelFont("MS Sans Serif", 20));
+    Label1->setFixedHeight(38);
+    Label1->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    ToolBar1->addWidget(Label1);
+}
+
+// ---- Received groups ----
+
+void TMainForm::ReceiveGroupText(const std::vector<unsigned char>& groupText) {
+    textBuffer.assign(groupText.begin(), groupText.end());
+    DisplayGroupText();
+}
+
+void TMainForm::DisplayGroupText() {
+    if (textBuffer.size() > displayedBlockLimit)
+        textBuffer.erase(textBuffer.begin(), textBuffer.end() - static_cast<std::ptrdiff_t>(keptBlockBytes));
+    groupLines = SplitTextLines(reinterpret_cast<const char*>(textBuffer.data()), textBuffer.size());
+
+    Memo1->setUpdatesEnabled(false);
+    AppendMemoLines(*Memo1, groupLines);
+    QTextCursor caret = Memo1->textCursor();
+    caret.movePosition(QTextCursor::End);
+    Memo1->setTextCursor(caret);
+    Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
+    Memo1->horizontalScrollBar()->setValue(0);
+    Memo1->setUpdatesEnabled(true);
+
+    ++groupCount;
+    Label1->setText(QStringLiteral("   %1 group(s) received data").arg(groupCount));
+    Label1->adjustSize();
+}
+
+// ---- Connection ----
+
+bool TMainForm::UpdateAnyPortOpen() {
+    anyPortOpen = std::any_of(commThreads.begin(), commThreads.end(), [](const auto& t) { return t->IsPortOpen(); });
+    return anyPortOpen;
+}
+
+void TMainForm::actConnectExecute() {
+    for (;;) {
+        for (auto& thread : commThreads)
+            if (!portChosen)
+                thread->StartComm();
+        if (UpdateAnyPortOpen())
+            return;
+        // Below the question, why each port that exists could not be opened (most often: the
+        // user may not use serial ports yet).
+        const int answer = MessageBox(this, "No COM port can be opened. Retry?", "Retry", mbRetryCancel, miQuestion,
+                                      mrRetry, DescribeUnopenablePorts(SystemPortRoots(), portCount));
+        if (answer == mrCancel) {
+            Application->Terminate();
+            return;
+        }
+    }
+}
+
+void TMainForm::actConnectUpdate(TAction& action) {
+    action.setEnabled(!anyPortOpen);
+}
+
+void TMainForm::actDisconnectExecute() {
+    for (auto& thread : commThreads)
+        thread->StopComm();
+    portChosen = false;
+    UpdateAnyPortOpen();
+}
+
+void TMainForm::actDisconnectUpdate(TAction& action) {
+    action.setEnabled(anyPortOpen);
+}
+
+void TMainForm::SelectPort(TCommThread* thread) {
+    if (portChosen)
+        return;
+    portChosen = true;
+    for (auto& other : commThreads)
+        if (other.get() != thread)
+            other->StopComm();
+}
+
+void TMainForm::PortFailed(TCommThread* thread) {
+    // The thread's port died under it. Close it, so that the status line stops claiming data
+    // comes from it, and listen on every port again as a disconnect and connect would, so
+    // that the timer is found again once it is plugged back in.
+    thread->StopComm();
+    if (portChosen) {
+        actDisconnectExecute();
+        actConnectExecute();
+    } else if (!UpdateAnyPortOpen()) {
+        actConnectExecute();
+    }
+}
+
+void TMainForm::actStatusBar1Update(TAction&) {
+    std::string ports;
+    bool recognised = false;
+    for (int slot = 0; slot < portCount; ++slot) {
+        const TCommThread& thread = *commThreads[static_cast<std::size_t>(slot)];
+        if (thread.IsPortOpen())
+            ports += " COM" + std::to_string(slot + 1);
+        recognised = recognised || thread.IsDeviceRecognised();
+    }
+    const std::string panel0 = "Opened Com Port:  " + ports;
+    const std::string panel1 = recognised ? "Receive data from " + ports + "," + " baud rate = " +
+                                                std::to_string(commThreads[0]->GetPort().GetBaudRate()) + "bps"
+                                          : std::string();
+    const QString texts[2] = {QString::fromLatin1(panel0.c_str()), QString::fromLatin1(panel1.c_str())};
+    for (std::size_t i = 0; i < statusPanels.size(); ++i)
+        if (statusPanels[i]->text() != texts[i])
+            statusPanels[i]->setText(texts[i]);
+}
+
+void TMainForm::actSettingExecute() {
+    auto dialog = std::make_unique<TCommSettingsForm>();
+    dialog->ShowPortName(commThreads[0]->GetPort().GetPortName());
+    dialog->ShowBaudRate(commThreads[0]->GetPort().GetBaudRate());
+    if (dialog->exec() != mrOk)
+        return;
+    const std::string portName = dialog->SelectedPortName();
+    const std::int32_t baudRate = dialog->SelectedBaudRate();
+    commThreads[0]->ApplySettings(baudRate, portName);
+}
+
+void TMainForm::actReadComExecute() {}
+
+// ---- Document ----
+
+void TMainForm::actFileOpenExecute() {
+    if (!OpenDialog1.Execute(this))
+        return;
+    const std::string name = OpenDialog1.FileName;
+    QFile file(QFile::decodeName(name.c_str()));
+    if (!file.open(QIODevice::ReadOnly))
+        throw EFOpenError("Cannot open file " + name);
+    // Read no more than the view can take; the text may still end early at a zero byte.
+    const QByteArray bytes = file.read(memoCapacityBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        throw EFOpenError("Cannot open file " + name);
+    const qsizetype zero = bytes.indexOf('\0');
+    const qsizetype length = zero >= 0 ? zero : bytes.size();
+    if (length > memoCapacityBytes)
+        throw EOutOfResources("Text exceeds memo capacity");
+    const QStringList lines = SplitTextLines(bytes.constData(), static_cast<std::size_t>(length));
+    const bool endsWithLineEnd = length > 0 && (bytes[length - 1] == '\r' || bytes[length - 1] == '\n');
+    Memo1->setPlainText(JoinLines(lines, endsWithLineEnd));
+}
+
+void TMainForm::actFileSaveExecute() {}
+
+void TMainForm::actFileSaveAsExecute() {
+    if (!SaveDialog1.Execute(this))
+        return;
+    const std::string name = SaveDialog1.FileName;
+    const QByteArray bytes = MemoTextBytes(*Memo1);
+    // Written to a temporary file beside the target, flushed to disk and renamed over it: a
+    // full disk or a crash leaves the old file as it was, never half written.
+    QSaveFile file(QFile::decodeName(name.c_str()));
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw EFCreateError("Cannot create file " + name);
+}
+
+void TMainForm::actPrintExecute() {
+    QPrinter printer(QPrinter::HighResolution);
+    if (!PrintDialog1.Execute(this, printer))
+        return;
+    if (printer.outputFormat() == QPrinter::NativeFormat && printer.printerName().isEmpty())
+        throw EPrinter("There is no default printer currently selected");
+    if (!printer.isValid())
+        throw EPrinter("Printer selected is not valid");
+
+    // The view's font at the same point size on paper (the view's size is in screen pixels).
+    QFont font = Memo1->font();
+    if (font.pixelSize() > 0)
+        font.setPointSizeF(font.pixelSize() * 72.0 / Memo1->logicalDpiY());
+    printer.setDocName(QString());
+    QPainter painter;
+    if (!painter.begin(&printer))
+        throw EPrinter("Printer selected is not valid");
+    painter.setFont(font);
+    painter.setPen(Memo1->palette().color(QPalette::Text));
+
+    const QFontMetrics metrics(font, &printer);
+    QTextOption option(Qt::AlignLeft | Qt::AlignTop);
+    option.setWrapMode(QTextOption::NoWrap);
+    // Qt scales tab distances from the screen's resolution to the device's when it lays text
+    // out, and its default stops end up far right of the page on a high-resolution printer
+    // (everything after the first tab is clipped away). Give the stops in screen units, so
+    // that the scaling lands them eight printer character widths apart.
+    option.setTabStopDistance(tabStopChars * metrics.averageCharWidth() * qreal(QFontMetrics(font).fontDpi()) /
+                              qreal(printer.logicalDpiX()));
+
+    const int pageWidth = printer.width();
+    const int pageHeight = printer.height();
+    int n = 0;
+    QTextBlock block = Memo1->document()->begin();
+    for (int line = 0; line < MemoLineCount(*Memo1); ++line, block = block.next()) {
+        const int h = metrics.height();
+        int y = n * h + printMargin;
+        if (y >= pageHeight - printMargin - h) {
+            printer.newPage();
+            y = printMargin;
+            n = 0;
+        }
+        const QRect rect(QPoint(printMargin, y), QPoint(pageWidth - printMargin, y + h + printLineSlack));
+        painter.setClipRect(rect);
+        painter.drawText(rect, block.text(), option);
+        ++n;
+    }
+    painter.end();
+}
+
+void TMainForm::actSetFontExecute() {
+    FontDialog1.Font = Memo1->font();
+    if (!FontDialog1.Execute(this))
+        return;
+    Memo1->setFont(FontDialog1.Font);
+}
+
+void TMainForm::actClearExecute() {
+    if (MessageBox(this, "Are you sure to clear data?", "Clear data ?", mbOKCancel, miQuestion, mrCancel) != mrOk)
+        return;
+    Memo1->clear();
+    groupCount = 0;
+    Label1->setText(QString());
+}
+
+void TMainForm::actClearUpdate(TAction& action) {
+    action.setEnabled(MemoLineCount(*Memo1) != 0);
+}
+
+void TMainForm::Exit1Click() {
+    close();
+}

@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: MIT
+#include "MemoText.h"
+
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+QStringList SplitTextLines(const char* data, std::size_t size) {
+    QStringList lines;
+    std::size_t start = 0;
+    std::size_t i = 0;
+    for (; i < size && data[i] != '\0'; ++i) {
+        if (data[i] != '\r' && data[i] != '\n')
+            continue;
+        lines.append(QString::fromLatin1(data + start, static_cast<qsizetype>(i - start)));
+        if (data[i] == '\r' && i + 1 < size && data[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (i > start)
+        lines.append(QString::fromLatin1(data + start, static_cast<qsizetype>(i - start)));
+    return lines;
+}
+
+QString JoinLines(const QStringList& lines, bool endsWithLineEnd) {
+    QString text = lines.join(QLatin1Char('\n'));
+    if (endsWithLineEnd && !lines.isEmpty())
+        text += QLatin1Char('\n');
+    return text;
+}
+
+void AppendMemoLines(QPlainTextEdit& memo, const QStringList& lines) {
+    if (lines.isEmpty())
+        return;
+    QTextDocument& doc = *memo.document();
+    const bool endsWithLineEnd = doc.lastBlock().text().isEmpty();
+    QTextCursor cursor(&doc);
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    if (endsWithLineEnd)
+        cursor.insertText(JoinLines(lines, true));
+    else
+        cursor.insertText(QLatin1Char('\n') + JoinLines(lines, false));
+    cursor.endEditBlock();
+}
+
+int MemoLineCount(const QPlainTextEdit& memo) {
+    const QTextDocument& doc = *memo.document();
+    return doc.blockCount() - (doc.lastBlock().text().isEmpty() ? 1 : 0);
+}
+
+QByteArray MemoTextBytes(const QPlainTextEdit& memo) {
+    // Block by block: the document's own plain-text export turns no-break spaces (0xA0) into
+    // spaces, which would change the user's bytes.
+    QString text;
+    text.reserve(memo.document()->characterCount() * 2);
+    for (QTextBlock block = memo.document()->begin(); block.isValid(); block = block.next()) {
+        if (block != memo.document()->begin())
+            text += QLatin1String("\r\n");
+        text += block.text();
+    }
+    return text.toLatin1();
+}

@@ -1,0 +1,175 @@
+// SPDX-License-Identifier: MIT
+// The window as the coach meets it: listening on every port, choosing the one the timer
+// speaks on, showing and answering groups, and letting go of everything on exit.
+#include "WindowFixture.h"
+
+#include <QElapsedTimer>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace window {
+namespace {
+
+using ConnectionTest = WindowTest;
+
+TEST_F(ConnectionTest, ListensOnAllPortsThenKeepsTheOneThatSpeaks) {
+    Plug({1, 3});
+    OpenWindow();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(form->AnyPortOpen());
+    EXPECT_EQ(Panel(0), "Opened Com Port:   COM1 COM3");
+    EXPECT_EQ(Panel(1), "");
+    EXPECT_FALSE(Action("actConnect").isEnabled());
+    EXPECT_TRUE(Action("actDisconnect").isEnabled());
+
+    Port(3).Send(header());
+    ASSERT_TRUE(WaitUntil([&] { return form->PortChosen(); }));
+    EXPECT_FALSE(form->CommThread(0).IsPortOpen());
+    EXPECT_TRUE(form->CommThread(2).IsPortOpen());
+    EXPECT_EQ(Panel(0), "Opened Com Port:   COM3");
+    EXPECT_EQ(Panel(1), "Receive data from  COM3, baud rate = 9600bps");
+}
+
+TEST_F(ConnectionTest, GroupIsShownBeforeItIsAnswered) {
+    Plug({2, 3});
+    OpenWindow();
+    Port(3).Send(exampleGroup());
+    // Read the reply without letting the window run in between: when the byte is there, the
+    // text must be there already.
+    Bytes reply;
+    std::size_t linesWhenAnswered = 0;
+    ASSERT_TRUE(WaitUntil([&] {
+        reply = Port(3).Receive(1, 0ms);
+        linesWhenAnswered = static_cast<std::size_t>(MemoLineCount(Memo()));
+        return !reply.empty();
+    }));
+    EXPECT_EQ(reply, Bytes{0xFA});
+    EXPECT_EQ(linesWhenAnswered, exampleLines.size());
+    EXPECT_EQ(MemoLines(), exampleLines);
+    EXPECT_EQ(Label(), "   1 group(s) received data");
+    EXPECT_EQ(form->GroupCount(), 1);
+    // Nothing more is sent for the same group.
+    EXPECT_TRUE(Collect(3, 1, 300).empty());
+    EXPECT_TRUE(Port(2).Receive(1, 0ms).empty());
+}
+
+TEST_F(ConnectionTest, WrongCheckValueIsAnsweredF0AndNotShown) {
+    Plug({3});
+    OpenWindow();
+    Port(3).Send(exampleGroup(true));
+    EXPECT_EQ(Collect(3, 1), Bytes{0xF0});
+    EXPECT_TRUE(Collect(3, 1, 500).empty()); // answered once, not on every poll
+    EXPECT_EQ(ViewText(), "");
+    EXPECT_EQ(form->GroupCount(), 0);
+    // The timer sends it again, correctly: shown once, answered 0xFA.
+    Port(3).Send(exampleGroup());
+    ASSERT_TRUE(WaitUntil([&] { return form->GroupCount() == 1; }));
+    EXPECT_EQ(Collect(3, 1), Bytes{0xFA});
+    EXPECT_EQ(MemoLines(), exampleLines);
+}
+
+TEST_F(ConnectionTest, DisconnectAndConnectListenAgainEverywhere) {
+    Plug({1, 3});
+    OpenWindow();
+    Port(3).Send(header());
+    ASSERT_TRUE(WaitUntil([&] { return form->PortChosen(); }));
+
+    Action("actDisconnect").trigger();
+    EXPECT_FALSE(form->AnyPortOpen());
+    EXPECT_FALSE(form->PortChosen());
+    EXPECT_EQ(Panel(0), "Opened Com Port:  ");
+    EXPECT_EQ(Panel(1), "");
+    EXPECT_TRUE(Action("actConnect").isEnabled());
+    EXPECT_FALSE(Action("actDisconnect").isEnabled());
+
+    Action("actConnect").trigger();
+    EXPECT_EQ(Panel(0), "Opened Com Port:   COM1 COM3");
+    // The timer is chosen anew, on whichever port it speaks now.
+    Port(1).Send(header());
+    ASSERT_TRUE(WaitUntil([&] { return form->PortChosen(); }));
+    EXPECT_EQ(Panel(0), "Opened Com Port:   COM1");
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(ConnectionTest, NoPortAsksToRetryWithReasons) {
+    answers = {mrRetry, mrCancel};
+    OpenWindow();
+    ASSERT_EQ(boxes.size(), 2u);
+    for (const MessageBoxRequest& box : boxes) {
+        EXPECT_EQ(box.text, "No COM port can be opened. Retry?");
+        EXPECT_EQ(box.caption, "Retry");
+        EXPECT_EQ(box.buttons, mbRetryCancel);
+        EXPECT_EQ(box.icon, miQuestion);
+        EXPECT_EQ(box.detail, "No serial ports were found.");
+    }
+    EXPECT_TRUE(application->Terminated());
+    EXPECT_FALSE(form->AnyPortOpen());
+}
+
+TEST_F(ConnectionTest, RetryExplainsBusyPortsAndFindsThemFreed) {
+    // Another program holds the only port; the box says so, and Retry opens it once freed.
+    Plug({2});
+    int holder = ::open(Port(2).link.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    answers = {mrRetry};
+    onBox = [&](const MessageBoxRequest&) {
+        ::close(holder);
+        holder = -1;
+    };
+    OpenWindow();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].detail.rfind("COM2 (", 0), 0u) << boxes[0].detail;
+    EXPECT_TRUE(form->CommThread(1).IsPortOpen());
+    EXPECT_FALSE(application->Terminated());
+}
+
+TEST_F(ConnectionTest, ClosingWithAllThreadsRunningIsPrompt) {
+    for (int n = 1; n <= TMainForm::portCount; ++n)
+        Plug({n});
+    OpenWindow();
+    for (int slot = 0; slot < TMainForm::portCount; ++slot)
+        ASSERT_TRUE(form->CommThread(slot).IsPortOpen()) << slot;
+    // One thread announces the timer and waits for this (user-interface) thread, which does
+    // not run its call before closing.
+    Port(5).Send(header());
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (PendingUiCallCount() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_GT(PendingUiCallCount(), 0u);
+    QElapsedTimer clock;
+    clock.start();
+    form->close();
+    CloseWindow();
+    EXPECT_LT(clock.elapsed(), 1000);
+}
+
+TEST_F(ConnectionTest, UnpluggedTimerIsFoundAgainWhenPluggedBackIn) {
+    Plug({1, 3});
+    OpenWindow();
+    Port(3).Send(exampleGroup());
+    ASSERT_TRUE(WaitUntil([&] { return form->GroupCount() == 1; }));
+    ASSERT_TRUE(form->PortChosen());
+
+    ports.erase(3); // pulls the adapter: the other side closes and the link goes
+    ASSERT_TRUE(WaitUntil([&] { return !form->PortChosen() && form->CommThread(0).IsPortOpen(); }));
+    EXPECT_FALSE(form->CommThread(2).IsPortOpen());
+    EXPECT_EQ(Panel(0), "Opened Com Port:   COM1");
+    EXPECT_EQ(Panel(1), "");
+    EXPECT_EQ(MemoLines(), exampleLines); // nothing shown is lost
+
+    Plug({3});
+    ASSERT_TRUE(WaitUntil([&] { return form->CommThread(2).IsPortOpen(); }));
+    Port(3).Send(exampleGroup());
+    ASSERT_TRUE(WaitUntil([&] { return form->GroupCount() == 2; }));
+    EXPECT_TRUE(form->PortChosen());
+    EXPECT_EQ(Panel(0), "Opened Com Port:   COM3");
+    EXPECT_EQ(Collect(3, 1), Bytes{0xFA});
+}
+
+} // namespace
+} // namespace window

@@ -1,0 +1,253 @@
+// SPDX-License-Identifier: MIT
+// The text view as a document: open, save as, print, font, clear, exit.
+#include "WindowFixture.h"
+
+#include <QPrinter>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace window {
+namespace {
+
+namespace fs = std::filesystem;
+
+class DocumentTest : public WindowTest {
+protected:
+    void SetUp() override {
+        Plug({1});
+        OpenWindow();
+    }
+    std::string Write(const std::string& name, const std::string& bytes) {
+        const fs::path p = files.path / name;
+        std::ofstream(p, std::ios::binary) << bytes;
+        return p.string();
+    }
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    // Answers the next file dialog with `name` (or cancels with nullopt).
+    void Choose(std::optional<std::string> name) {
+        SetFileDialogHook([name](const FileDialogRequest&) { return name; });
+    }
+    void Open(const std::string& path) {
+        Choose(path);
+        Action("actFileOpen").trigger();
+    }
+    std::string Save(const std::string& path) {
+        Choose(path);
+        Action("actFileSaveAs").trigger();
+        return Read(path);
+    }
+    void Receive(const std::string& block) { form->ReceiveGroupText(Bytes(block.begin(), block.end())); }
+
+    TempDir files;
+};
+
+TEST_F(DocumentTest, OpenAcceptsEveryLineEnd) {
+    struct Row {
+        std::string file;
+        std::string view;
+        std::string saved;
+    };
+    const std::vector<Row> rows{
+        {"a\r\nb\r\n", "a\nb\n", "a\r\nb\r\n"},
+        {"a\nb\n", "a\nb\n", "a\r\nb\r\n"},
+        {"a\rb\r", "a\nb\n", "a\r\nb\r\n"},
+        {"a\n\r\nb", "a\n\nb", "a\r\n\r\nb"},
+        {"a\r\rb\n\n", "a\n\nb\n\n", "a\r\n\r\nb\r\n\r\n"},
+        {std::string("text\0more\r\n", 11), "text", "text"},
+        {std::string("\0", 1), "", ""},
+        {"", "", ""},
+        {"\x80\x81\xA0\xE9\xFF\tx\r\n", "\x80\x81\xA0\xE9\xFF\tx\n", "\x80\x81\xA0\xE9\xFF\tx\r\n"},
+    };
+    int i = 0;
+    for (const Row& row : rows) {
+        Open(Write("in" + std::to_string(i) + ".txt", row.file));
+        EXPECT_EQ(ViewText(), row.view) << i;
+        EXPECT_EQ(Save((files.path / ("out" + std::to_string(i) + ".txt")).string()), row.saved) << i;
+        ++i;
+    }
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(DocumentTest, EveryByteSurvivesOpenAndSave) {
+    std::string all;
+    for (int c = 1; c < 256; ++c)
+        if (c != '\r' && c != '\n')
+            all += static_cast<char>(c);
+    const std::string file = all + "\r\n" + all + "\r\n";
+    Open(Write("bytes.txt", file));
+    EXPECT_EQ(Save((files.path / "bytes-out.txt").string()), file);
+}
+
+TEST_F(DocumentTest, OpenKeepsCounterAndGroupsFollowTheFile) {
+    Receive("group one\r");
+    Open(Write("old.txt", "line 1\r\nline 2\r\n"));
+    EXPECT_EQ(Label(), "   1 group(s) received data");
+    Receive("group two\r");
+    EXPECT_EQ(ViewText(), "line 1\nline 2\ngroup two\n");
+    EXPECT_EQ(Label(), "   2 group(s) received data");
+}
+
+TEST_F(DocumentTest, OpenFailuresLeaveTheViewAlone) {
+    Receive("kept\r");
+    Open((files.path / "missing.txt").string());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Cannot open file " + (files.path / "missing.txt").string());
+    EXPECT_EQ(ViewText(), "kept\n");
+    // Cancelling is not an error.
+    Choose(std::nullopt);
+    Action("actFileOpen").trigger();
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(ViewText(), "kept\n");
+}
+
+TEST_F(DocumentTest, OverlongTextIsRefused) {
+    Receive("kept\r");
+    const std::string path = (files.path / "huge.txt").string();
+    {
+        std::ofstream out(path, std::ios::binary);
+        const std::string line(1023, 'x');
+        for (std::int64_t written = 0; written <= TMainForm::memoCapacityBytes; written += 1024)
+            out << line << '\n';
+    }
+    Open(path);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Text exceeds memo capacity");
+    EXPECT_EQ(ViewText(), "kept\n");
+}
+
+TEST_F(DocumentTest, SaveWritesTheViewExactly) {
+    Receive("MCH:       \t007\r\rRecord Date:\t\r");
+    Receive("x\r");
+    const std::string saved = Save((files.path / "report.txt").string());
+    EXPECT_EQ(saved, "MCH:       \t007\r\n\r\nRecord Date:\t\r\nx\r\n");
+    // An empty view gives an empty file, replacing what was there.
+    Memo().clear();
+    EXPECT_EQ(Save((files.path / "report.txt").string()), "");
+    EXPECT_TRUE(fs::exists(files.path / "report.txt"));
+}
+
+TEST_F(DocumentTest, SaveAddsTheDefaultExtension) {
+    Receive("a\r");
+    SetFileDialogHook([&](const FileDialogRequest& request) {
+        EXPECT_TRUE(request.save);
+        EXPECT_EQ(request.defaultExt, "txt");
+        return std::optional<std::string>((files.path / "noext").string());
+    });
+    Action("actFileSaveAs").trigger();
+    EXPECT_EQ(Read((files.path / "noext.txt").string()), "a\r\n");
+    Choose((files.path / "with.log").string());
+    Action("actFileSaveAs").trigger();
+    EXPECT_EQ(Read((files.path / "with.log").string()), "a\r\n");
+}
+
+TEST_F(DocumentTest, FailedSaveKeepsTheOldFile) {
+    const fs::path folder = files.path / "locked";
+    fs::create_directories(folder);
+    const std::string target = (folder / "report.txt").string();
+    Write("locked/report.txt", "old contents\r\n");
+    Receive("new contents\r");
+
+    // A full disk: the file size limit stops the write part way.
+    {
+        std::string big(256 * 1024, 'y');
+        Receive(big + "\r");
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        struct sigaction previous {};
+        sigaction(SIGXFSZ, &ignore, &previous);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = 64 * 1024;
+        setrlimit(RLIMIT_FSIZE, &small);
+        Choose(target);
+        Action("actFileSaveAs").trigger();
+        setrlimit(RLIMIT_FSIZE, &old);
+        sigaction(SIGXFSZ, &previous, nullptr);
+    }
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Cannot create file " + target);
+    EXPECT_EQ(Read(target), "old contents\r\n");
+
+    // A folder that cannot be written to (root ignores permission bits, so unless the test
+    // runs as an ordinary user the folder is made a file's place instead: a missing folder).
+    if (::geteuid() != 0) {
+        fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+        Choose(target);
+        Action("actFileSaveAs").trigger();
+        fs::permissions(folder, fs::perms::owner_all);
+        ASSERT_EQ(boxes.size(), 2u);
+        EXPECT_EQ(boxes[1].text, "Cannot create file " + target);
+        EXPECT_EQ(Read(target), "old contents\r\n");
+    }
+    const std::string nowhere = (files.path / "no-such-folder" / "report.txt").string();
+    Choose(nowhere);
+    Action("actFileSaveAs").trigger();
+    EXPECT_EQ(boxes.back().text, "Cannot create file " + nowhere);
+    // No temporary file is left behind.
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder))
+        left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"report.txt"});
+}
+
+TEST_F(DocumentTest, ClearAsksFirst) {
+    Receive("a\r");
+    Receive("b\r");
+    answers = {mrCancel};
+    Action("actClear").trigger();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Are you sure to clear data?");
+    EXPECT_EQ(boxes[0].caption, "Clear data ?");
+    EXPECT_EQ(boxes[0].buttons, mbOKCancel);
+    EXPECT_EQ(boxes[0].icon, miQuestion);
+    EXPECT_EQ(boxes[0].defaultButton, mrCancel);
+    EXPECT_EQ(ViewText(), "a\nb\n");
+    EXPECT_EQ(Label(), "   2 group(s) received data");
+
+    answers = {mrOk};
+    Action("actClear").trigger();
+    EXPECT_EQ(ViewText(), "");
+    EXPECT_EQ(Label(), "");
+    form->Actions().UpdateAll();
+    EXPECT_FALSE(Action("actClear").isEnabled());
+    Receive("c\r");
+    EXPECT_EQ(Label(), "   1 group(s) received data");
+}
+
+TEST_F(DocumentTest, FontIsTakenWhole) {
+    QFont chosen(QStringLiteral("DejaVu Serif"));
+    chosen.setPointSize(17);
+    chosen.setItalic(true);
+    QFont offered;
+    SetFontDialogHook([&](const QFont& initial) {
+        offered = initial;
+        return std::optional<QFont>(chosen);
+    });
+    Action("actSetFont").trigger();
+    EXPECT_EQ(offered.pixelSize(), 15);
+    EXPECT_EQ(Memo().font(), chosen);
+    SetFontDialogHook([](const QFont&) { return std::optional<QFont>(); });
+    Action("actSetFont").trigger();
+    EXPECT_EQ(Memo().font(), chosen);
+}
+
+TEST_F(DocumentTest, ExitClosesWithoutAsking) {
+    Receive("unsaved\r");
+    form->show();
+    form->findChild<QAction*>(QStringLiteral("Exit1"))->trigger();
+    EXPECT_TRUE(application->Terminated());
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(boxes.empty());
+}
+
+} // namespace
+} // namespace window
