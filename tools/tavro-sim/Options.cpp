@@ -48,6 +48,7 @@ Protocol:
                        then the group is given up and the next one follows
   --start-delay MS     wait before the first group (default 0)
   --gap MS             wait after an acknowledged group (default 200)
+  --gap-jitter MS      and a random 0..MS more (default 0)
   --linger MS          after the last group, go on logging late bytes (default 0)
   --exit-when-done     exit when the session is done (the default)
   --keep-open          keep the ports after the session until SIGINT or SIGTERM
@@ -181,6 +182,7 @@ Config ParseCommandLine(const std::vector<std::string>& args) {
          [&](auto& o, auto& v) { config.play.retries = static_cast<unsigned>(parseNumber(o, v, 0, 1000)); }},
         {"--start-delay", [&](auto& o, auto& v) { config.play.startDelay = parseMilliseconds(o, v); }},
         {"--gap", [&](auto& o, auto& v) { config.play.gap = parseMilliseconds(o, v); }},
+        {"--gap-jitter", [&](auto& o, auto& v) { config.play.gapJitter = parseMilliseconds(o, v); }},
         {"--linger", [&](auto& o, auto& v) { config.play.linger = parseMilliseconds(o, v); }},
         {"--garbage", [&](auto&, auto& v) { config.play.faults.garbage = ParseGroupSelector(v); }},
         {"--bad-check", [&](auto&, auto& v) { config.play.faults.badCheck = ParseGroupSelector(v); }},

@@ -50,7 +50,7 @@ public:
         if (options.startDelay.count() > 0 && !line.Pause(options.startDelay))
             return Interrupted();
         for (std::size_t g = 1; g <= session.groups.size(); ++g) {
-            if (g > 1 && options.gap.count() > 0 && !line.Pause(options.gap))
+            if (g > 1 && !Gap())
                 return Interrupted();
             if (!PlayGroup(g))
                 return Interrupted();
@@ -69,6 +69,13 @@ public:
     }
 
 private:
+    bool Gap() {
+        Milliseconds pause = options.gap;
+        if (options.gapJitter.count() > 0)
+            pause += Milliseconds(rng.Below(static_cast<std::size_t>(options.gapJitter.count()) + 1));
+        return pause.count() == 0 || line.Pause(pause);
+    }
+
     PlaySummary Interrupted() {
         summary.interrupted = true;
         summary.stray = line.StrayBytes();

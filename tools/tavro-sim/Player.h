@@ -75,10 +75,11 @@ struct PlayOptions {
     Milliseconds replyTimeout{3000};
     unsigned retries = 5; // sendings after the first
     Milliseconds startDelay{0};
-    Milliseconds gap{200};  // after an acknowledged group, before the next one
-    Milliseconds linger{0}; // after the last group, keep logging bytes the program sends
-    bool keepOpen = false;  // after the summary, keep the line (and log its bytes) until a stop
-    std::uint64_t seed = 1; // header units and fault details
+    Milliseconds gap{200};     // after an acknowledged group, before the next one
+    Milliseconds gapJitter{0}; // plus a random 0..gapJitter, to spread groups over the program's poll
+    Milliseconds linger{0};    // after the last group, keep logging bytes the program sends
+    bool keepOpen = false;     // after the summary, keep the line (and log its bytes) until a stop
+    std::uint64_t seed = 1;    // header units and fault details
     FaultPlan faults;
 };
 
