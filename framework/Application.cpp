@@ -25,6 +25,7 @@ QEvent::Type QuitEventType() {
 class Dispatcher : public QObject {
 public:
     bool event(QEvent* e) override {
+        ReceivedUiEvent(this);
         if (e->type() == UiCallEventType()) {
             ProcessPendingUiCalls();
             return true;
@@ -63,7 +64,7 @@ void TApplication::Terminate() {
     if (IsUiThread())
         EndLoop();
     else
-        QCoreApplication::postEvent(dispatcher.get(), new QEvent(QuitEventType()));
+        PostUiEvent(dispatcher.get(), QuitEventType());
 }
 
 // Before the main loop runs, Run's own check of the flag is what ends it. QCoreApplication::exit

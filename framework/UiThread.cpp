@@ -2,6 +2,7 @@
 #include "UiThread.h"
 
 #include "Exceptions.h"
+#include "SanitizerAnnotations.h"
 #include "UiThreadInternal.h"
 
 #include <QCoreApplication>
@@ -46,6 +47,16 @@ QEvent::Type UiCallEventType() {
     return type;
 }
 
+void PostUiEvent(QObject* receiver, QEvent::Type type) {
+    auto* event = new QEvent(type);
+    AnnotateHappensBefore(receiver);
+    QCoreApplication::postEvent(receiver, event);
+}
+
+void ReceivedUiEvent(QObject* receiver) {
+    AnnotateHappensAfter(receiver);
+}
+
 void AttachUiThread(QObject* dispatcher) {
     UiQueue& q = Queue();
     std::lock_guard lock(q.mutex);
@@ -87,7 +98,7 @@ void RunOnUiThread(std::function<void()> call) {
     if (!q.dispatcher)
         throw Exception("There is no user-interface thread to run the call");
     q.calls.push_back(pending);
-    QCoreApplication::postEvent(q.dispatcher, new QEvent(UiCallEventType()));
+    PostUiEvent(q.dispatcher, UiCallEventType());
     q.changed.notify_all();
     q.changed.wait(lock, [&] { return pending->done; });
     if (pending->error)

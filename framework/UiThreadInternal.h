@@ -15,3 +15,9 @@ void AttachUiThread(QObject* dispatcher);
 void DetachUiThread();
 
 QEvent::Type UiCallEventType();
+
+// Posts an event of `type` to `receiver`, which lives on the user-interface thread and must call
+// ReceivedUiEvent first thing when it gets it (this pairing tells ThreadSanitizer what Qt's
+// event queue orders). Any thread.
+void PostUiEvent(QObject* receiver, QEvent::Type type);
+void ReceivedUiEvent(QObject* receiver);

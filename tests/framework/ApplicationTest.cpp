@@ -115,6 +115,7 @@ void PrintTo(Ender ender, std::ostream* os) {
 class TerminateTest : public ApplicationTest, public ::testing::WithParamInterface<Ender> {};
 
 TEST_P(TerminateTest, EndsTheLoop) {
+    QObject scope; // no timer of this test may fire in a later one
     std::thread worker;
     int boxResult = -1;
     switch (GetParam()) {
@@ -122,18 +123,18 @@ TEST_P(TerminateTest, EndsTheLoop) {
         app->Terminate();
         break;
     case Ender::FromWorker:
-        QTimer::singleShot(0, [&] { worker = std::thread([this] { app->Terminate(); }); });
+        QTimer::singleShot(0, &scope, [&] { worker = std::thread([this] { app->Terminate(); }); });
         break;
     case Ender::InsideModalBox:
-        QTimer::singleShot(0, [&] {
-            QTimer::singleShot(0, [this] { app->Terminate(); });
+        QTimer::singleShot(0, &scope, [&] {
+            QTimer::singleShot(0, &scope, [this] { app->Terminate(); });
             boxResult = MessageBox(nullptr, "Waiting", "Test", mbOKCancel, miQuestion);
         });
         break;
     }
     // A safety net that fails the test instead of hanging it.
     bool rescued = false;
-    QTimer::singleShot(patienceMs, [&] {
+    QTimer::singleShot(patienceMs, &scope, [&] {
         rescued = true;
         QCoreApplication::exit(1);
     });

@@ -93,7 +93,7 @@ TEST_F(UiThreadTest, DeliveredInsideModalDialog) {
     std::atomic<bool> viaCall{false};
     // Started from inside the dialog's own event loop; the call is the only thing closing it,
     // apart from a safety net that fails the test instead of hanging.
-    QTimer::singleShot(0, [&] {
+    QTimer::singleShot(0, &dialog, [&] {
         worker = std::thread([&] {
             RunOnUiThread([&] {
                 viaCall = true;
