@@ -128,6 +128,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 // ---- Layout ----
 
 void TMainForm::CreateComponents() {
+    // "MS Sans Serif" is a Windows font. Without a rule, fontconfig falls back to DejaVu
+    // Sans, which is so much wider that the status panels' texts no longer fit their fixed
+    // widths; Liberation Sans (Arial's metrics, a dependency of the program) comes close.
+    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Tavro"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/tavro.svg")));
