@@ -18,6 +18,8 @@ bool IsUiThread();
 // itself the call runs directly. Whatever `call` throws is rethrown here, in the caller's
 // thread. Raises Exception when no TApplication exists, or when it is destroyed before it ran
 // the call, rather than blocking for ever.
+// A TThread body uses TThread::Synchronize instead: while the body waits there it counts as
+// parked, so the user-interface thread can pause it without waiting for the call.
 void RunOnUiThread(std::function<void()> call);
 
 // Runs the calls queued for the user-interface thread so far. User-interface thread only.
