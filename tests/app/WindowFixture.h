@@ -9,6 +9,7 @@
 #include "MainForm.h"
 #include "MemoText.h"
 #include "PseudoTerminal.h"
+#include "QtTestSupport.h"
 #include "UiThread.h"
 
 #include <QLabel>
@@ -78,10 +79,7 @@ protected:
     // Starts the program's window; message boxes are answered from `answers` (mrOk once they
     // run out) and recorded in `boxes`.
     void OpenWindow() {
-        static int argc = 1;
-        static char name[] = "tavro-tests";
-        static char* argv[] = {name, nullptr};
-        application = std::make_unique<TApplication>(argc, argv);
+        application = MakeTestApplication();
         SetMessageBoxHook([this](const MessageBoxRequest& request) {
             boxes.push_back(request);
             if (onBox)
@@ -123,15 +121,7 @@ protected:
     // Collects what the port's other side received while the window runs, until `count`
     // bytes are there or the time is up.
     Bytes Collect(int port, std::size_t count, int timeoutMs = patienceMs) {
-        Bytes got;
-        WaitUntil(
-            [&] {
-                const Bytes more = Port(port).Receive(count - got.size(), std::chrono::milliseconds(0));
-                got.insert(got.end(), more.begin(), more.end());
-                return got.size() >= count;
-            },
-            timeoutMs);
-        return got;
+        return CollectFrom(Port(port), count, timeoutMs);
     }
     // The view's text with '\n' between lines, byte for byte (as it would be saved).
     std::string ViewText() {

@@ -8,6 +8,7 @@
 #include "Dialogs.h"
 #include "MainForm.h"
 #include "PseudoTerminal.h"
+#include "QtTestSupport.h"
 
 #include <QTest>
 
@@ -133,10 +134,7 @@ protected:
         EXPECT_TRUE(QTest::qWaitFor([&] { return Log().find("\nready ") != std::string::npos; }, 10000)) << Log();
 
         setenv("TAVRO_PORT_DIR", ports.c_str(), 1);
-        static int argc = 1;
-        static char name[] = "tavro-e2e";
-        static char* argv[] = {name, nullptr};
-        application = std::make_unique<TApplication>(argc, argv);
+        application = MakeTestApplication();
         SetMessageBoxHook([this](const MessageBoxRequest& request) {
             boxes.push_back(request.text);
             return mrRetry;

@@ -4,6 +4,7 @@
 #include "Application.h"
 #include "Dialogs.h"
 #include "PseudoTerminal.h"
+#include "QtTestSupport.h"
 #include "UiThread.h"
 
 #include <QApplication>
@@ -52,10 +53,7 @@ public:
 class CommThreadTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        static int argc = 1;
-        static char name[] = "serial-thread-tests";
-        static char* argv[] = {name, nullptr};
-        application = std::make_unique<TApplication>(argc, argv);
+        application = MakeTestApplication();
         SetMessageBoxHook([this](const MessageBoxRequest& request) {
             boxes.push_back(request.text);
             return mrOk;
@@ -70,15 +68,7 @@ protected:
         return QTest::qWaitFor(ready, timeoutMs);
     }
     Bytes Collect(PseudoTerminal& port, std::size_t count, int timeoutMs = patienceMs) {
-        Bytes got;
-        WaitUntil(
-            [&] {
-                const Bytes more = port.Receive(count - got.size(), 0ms);
-                got.insert(got.end(), more.begin(), more.end());
-                return got.size() >= count;
-            },
-            timeoutMs);
-        return got;
+        return CollectFrom(port, count, timeoutMs);
     }
     void Start(int number) {
         thread = std::make_unique<TCommThread>(host, "COM" + std::to_string(number), 9600);
