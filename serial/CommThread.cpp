@@ -33,7 +33,8 @@ void TCommThread::StopComm() {
     try {
         port.CloseCommPort();
     } catch (const ECommError&) {
-        MessageBox(nullptr, "Error closing comm port.", "", mbOK, miNone, mrOk);
+        MessageBox(nullptr, "Error closing comm port.", Application ? Application->Title : std::string(), mbOK, miNone,
+                   mrOk);
     }
 }
 
