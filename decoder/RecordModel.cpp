@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "RecordModel.h"
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -36,7 +37,9 @@ void TMyTime::SetFromRecord(const std::vector<unsigned char>& buffer, std::size_
         text = absentTimeText;
         return;
     }
-    text = {digit(n(1)), ':', digit(n(2)), digit(n(3)), '\'', digit(n(4)), digit(n(5)), '.', digit(n(6)), digit(n(7))};
+    const char decoded[] = {digit(n(1)), ':',         digit(n(2)), digit(n(3)), '\'',
+                            digit(n(4)), digit(n(5)), '.',         digit(n(6)), digit(n(7))};
+    text.assign(decoded, sizeof decoded);
 }
 
 TMyTime& TMyTime::Add(const TMyTime& other) {
@@ -72,14 +75,14 @@ TMyTime& TMyTime::Add(const TMyTime& other) {
     }
     // The carry out of the hour is dropped: the hour wraps modulo 10. Malformed digits
     // (characters after '9') can give a value above 9, which is written in plain decimal.
+    if (std::all_of(sum.begin(), sum.end(), [](unsigned v) { return v < 10; })) {
+        const char result[timeTextLength] = {digit(sum[0]), ':',           digit(sum[1]), digit(sum[2]), '\'',
+                                             digit(sum[3]), digit(sum[4]), '.',           digit(sum[5]), digit(sum[6])};
+        text.assign(result, timeTextLength); // in place: the repeated parse of an open group adds up
+        return *this;
+    }
     std::string result;
-    result.reserve(timeTextLength);
-    auto put = [&result](unsigned value) {
-        if (value < 10)
-            result += static_cast<char>('0' + value);
-        else
-            result += std::to_string(value);
-    };
+    auto put = [&result](unsigned value) { result += std::to_string(value); };
     put(sum[0]);
     result += ':';
     put(sum[1]);
