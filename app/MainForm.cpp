@@ -145,6 +145,7 @@ void TMainForm::CreateComponents() {
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setReadOnly(true);
+    Memo1->document()->setUndoRedoEnabled(false); // nothing is ever undone in a read-only view
     Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo1->setWordWrapMode(QTextOption::NoWrap);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
