@@ -7,7 +7,6 @@
 #include "QtTestSupport.h"
 #include "UiThread.h"
 
-#include <QApplication>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -193,10 +192,3 @@ TEST_F(CommThreadTest, DestroyingIsPromptInEveryState) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    ::testing::InitGoogleTest(&argc, argv);
-    QApplication application(argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -5,7 +5,8 @@
 
 #include <cstdlib>
 
-// One Qt application for the whole run; every test makes its own TApplication and window.
+// One Qt application for the whole run of a Qt test program; every test makes its own
+// TApplication (and window) on top.
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::testing::InitGoogleTest(&argc, argv);
