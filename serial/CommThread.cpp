@@ -69,12 +69,10 @@ void TCommThread::Execute() {
 void TCommThread::Pass() {
     const std::uint32_t waiting = port.BytesAvailable();
     if (waiting > 0) {
-        std::vector<unsigned char> chunk(waiting);
-        const std::uint32_t got = port.ReadBytes(chunk.data(), waiting);
-        if (got > 0) {
-            receiveBuffer.assign(chunk.begin(), chunk.begin() + got);
+        receiveBuffer.resize(waiting);
+        receiveBuffer.resize(port.ReadBytes(receiveBuffer.data(), waiting));
+        if (!receiveBuffer.empty())
             decoder.Append(receiveBuffer);
-        }
     }
     decoder.Process(reportText);
 
