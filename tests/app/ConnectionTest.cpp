@@ -37,7 +37,7 @@ TEST_F(ConnectionTest, ListensOnAllPortsThenKeepsTheOneThatSpeaks) {
 TEST_F(ConnectionTest, GroupIsShownBeforeItIsAnswered) {
     Plug({2, 3});
     OpenWindow();
-    Port(3).Send(exampleGroup());
+    Port(3).Send(example::groupBytes);
     // Read the reply without letting the window run in between: when the byte is there, the
     // text must be there already.
     Bytes reply;
@@ -48,8 +48,8 @@ TEST_F(ConnectionTest, GroupIsShownBeforeItIsAnswered) {
         return !reply.empty();
     }));
     EXPECT_EQ(reply, Bytes{0xFA});
-    EXPECT_EQ(linesWhenAnswered, exampleLines.size());
-    EXPECT_EQ(MemoLines(), exampleLines);
+    EXPECT_EQ(linesWhenAnswered, example::reportLines.size());
+    EXPECT_EQ(MemoLines(), example::reportLines);
     EXPECT_EQ(Label(), "   1 group(s) received data");
     EXPECT_EQ(form->GroupCount(), 1);
     // Nothing more is sent for the same group.
@@ -60,16 +60,16 @@ TEST_F(ConnectionTest, GroupIsShownBeforeItIsAnswered) {
 TEST_F(ConnectionTest, WrongCheckValueIsAnsweredF0AndNotShown) {
     Plug({3});
     OpenWindow();
-    Port(3).Send(exampleGroup(true));
+    Port(3).Send(example::badCheckBytes());
     EXPECT_EQ(Collect(3, 1), Bytes{0xF0});
     EXPECT_TRUE(Collect(3, 1, 500).empty()); // answered once, not on every poll
     EXPECT_EQ(ViewText(), "");
     EXPECT_EQ(form->GroupCount(), 0);
     // The timer sends it again, correctly: shown once, answered 0xFA.
-    Port(3).Send(exampleGroup());
+    Port(3).Send(example::groupBytes);
     ASSERT_TRUE(WaitUntil([&] { return form->GroupCount() == 1; }));
     EXPECT_EQ(Collect(3, 1), Bytes{0xFA});
-    EXPECT_EQ(MemoLines(), exampleLines);
+    EXPECT_EQ(MemoLines(), example::reportLines);
 }
 
 TEST_F(ConnectionTest, DisconnectAndConnectListenAgainEverywhere) {
@@ -151,7 +151,7 @@ TEST_F(ConnectionTest, ClosingWithAllThreadsRunningIsPrompt) {
 TEST_F(ConnectionTest, UnpluggedTimerIsFoundAgainWhenPluggedBackIn) {
     Plug({1, 3});
     OpenWindow();
-    Port(3).Send(exampleGroup());
+    Port(3).Send(example::groupBytes);
     ASSERT_TRUE(WaitUntil([&] { return form->GroupCount() == 1; }));
     ASSERT_TRUE(form->PortChosen());
 
@@ -160,11 +160,11 @@ TEST_F(ConnectionTest, UnpluggedTimerIsFoundAgainWhenPluggedBackIn) {
     EXPECT_FALSE(form->CommThread(2).IsPortOpen());
     EXPECT_EQ(Panel(0), "Opened Com Port:   COM1");
     EXPECT_EQ(Panel(1), "");
-    EXPECT_EQ(MemoLines(), exampleLines); // nothing shown is lost
+    EXPECT_EQ(MemoLines(), example::reportLines); // nothing shown is lost
 
     Plug({3});
     ASSERT_TRUE(WaitUntil([&] { return form->CommThread(2).IsPortOpen(); }));
-    Port(3).Send(exampleGroup());
+    Port(3).Send(example::groupBytes);
     ASSERT_TRUE(WaitUntil([&] { return form->GroupCount() == 2; }));
     EXPECT_TRUE(form->PortChosen());
     EXPECT_EQ(Panel(0), "Opened Com Port:   COM3");

@@ -11,6 +11,7 @@
 #include "PseudoTerminal.h"
 #include "QtTestSupport.h"
 #include "UiThread.h"
+#include "WorkedExample.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -36,27 +37,6 @@ constexpr int patienceMs = 10000;
 inline Bytes header() {
     return {0xAB, 0xC0, 0x00, 0x00, 0x0A, 0xAA, 0xAA, 0xAA};
 }
-
-// The protocol's worked example: group 007, 2008-03-05, one lap of 0:01'23.45.
-inline Bytes exampleGroup(bool badCheck = false) {
-    Bytes g{0xAB, 0xC0, 0x00, 0x00, 0x0A, 0xAA, 0xAA, 0xAA, 0xAB, 0x01, 0xE0, 0x07, 0x00, 0x00,
-            0x00, 0x00, 0xAB, 0x01, 0x10, 0x00, 0x00, 0x80, 0x30, 0x53, 0xAB, 0x02, 0x20, 0x01,
-            0x00, 0x01, 0x23, 0x45, 0xAB, 0x0F, 0xF0, 0x00, 0x00, 0x81, 0x13, 0x16};
-    if (badCheck)
-        g.back() ^= 0x01;
-    return g;
-}
-
-inline const std::vector<std::string> exampleLines{"MCH:       \t007",
-                                                   "",
-                                                   "Record Date:\t2008-03-05\tWednesday",
-                                                   "",
-                                                   "Lap1:\t0:01'23.45\tSplit1:\t0:01'23.45",
-                                                   "",
-                                                   "",
-                                                   "End Time:       \t ",
-                                                   std::string(72, '-'),
-                                                   ""};
 
 class WindowTest : public ::testing::Test {
 protected:

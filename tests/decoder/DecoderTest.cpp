@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ReceivedData.h"
 #include "Wire.h"
+#include "WorkedExample.h"
 
 #include <gtest/gtest.h>
 
@@ -49,23 +50,14 @@ Outcome decode(const Bytes& stream, std::size_t chunk) {
     return f.out;
 }
 
-// The five units of the protocol's worked example.
-const Bytes workedExample{0xAB, 0xC0, 0x00, 0x00, 0x0A, 0xAA, 0xAA, 0xAA, 0xAB, 0x01, 0xE0, 0x07, 0x00, 0x00,
-                          0x00, 0x00, 0xAB, 0x01, 0x10, 0x00, 0x00, 0x80, 0x30, 0x53, 0xAB, 0x02, 0x20, 0x01,
-                          0x00, 0x01, 0x23, 0x45, 0xAB, 0x0F, 0xF0, 0x00, 0x00, 0x81, 0x13, 0x16};
-
-const std::string workedReport = "MCH:       \t007\r\rRecord Date:\t2008-03-05\tWednesday\r"
-                                 "\rLap1:\t0:01'23.45\tSplit1:\t0:01'23.45\r\r\rEnd Time:       \t \r" +
-                                 std::string(72, '-') + "\r\r";
-
 Bytes lapRecord(unsigned n, unsigned seconds) {
     return wire::record(wire::lap, n, wire::timePayload(0, 1, seconds, 0));
 }
 
 TEST(DecoderTest, WorkedExampleInAnyChunking) {
-    for (std::size_t chunk = 1; chunk <= workedExample.size() + 1; ++chunk) {
-        const Outcome o = decode(workedExample, chunk);
-        ASSERT_EQ(o.reports, std::vector<std::string>{workedReport}) << "chunk " << chunk;
+    for (std::size_t chunk = 1; chunk <= example::groupBytes.size() + 1; ++chunk) {
+        const Outcome o = decode(example::groupBytes, chunk);
+        ASSERT_EQ(o.reports, std::vector<std::string>{example::reportText("\r")}) << "chunk " << chunk;
         EXPECT_EQ(o.replies, Bytes{replyGood}) << "chunk " << chunk;
     }
 }

@@ -15,12 +15,14 @@ Bytes decodable(const Bytes& record) {
     return b;
 }
 
+// A payload and the text it decodes to.
+struct PayloadRow {
+    wire::Payload payload;
+    std::string text;
+};
+
 TEST(RecordModelTest, TimeTexts) {
-    struct Row {
-        wire::Payload payload;
-        std::string text;
-    };
-    const std::vector<Row> rows{
+    const std::vector<PayloadRow> rows{
         {{0x01, 0x23, 0x45, 0x67}, "1:23'45.67"},
         {{0xF1, 0x23, 0x45, 0x67}, "1:23'45.67"}, // N0 is not examined
         {{0x0F, 0x00, 0x00, 0x00}, "-:--'--.--"},
@@ -31,7 +33,7 @@ TEST(RecordModelTest, TimeTexts) {
         {{0x09, 0x59, 0x59, 0x99}, "9:59'59.99"},
         {{0x00, 0xAB, 0xCD, 0xEF}, "0::;'<=.>?"},
     };
-    for (const Row& row : rows) {
+    for (const PayloadRow& row : rows) {
         const Bytes b = decodable(wire::record(wire::lap, 1, row.payload));
         TMyTime t;
         t.SetFromRecord(b, 0);
@@ -40,11 +42,7 @@ TEST(RecordModelTest, TimeTexts) {
 }
 
 TEST(RecordModelTest, DateAndGroupTexts) {
-    struct Row {
-        wire::Payload payload;
-        std::string text;
-    };
-    const std::vector<Row> dates{
+    const std::vector<PayloadRow> dates{
         {{0x00, 0x71, 0x12, 0x24}, "2007-11-22\tThursday"},
         {{0x00, 0x71, 0x12, 0x27}, "2007-11-22\t"},
         {{0x00, 0x80, 0x30, 0x53}, "2008-03-05\tWednesday"},
@@ -52,7 +50,7 @@ TEST(RecordModelTest, DateAndGroupTexts) {
         {wire::datePayload(11, 1, 1, 6), "2011-01-01\tSaturday"},
         {wire::datePayload(11, 1, 1, 15), "2011-01-01\t"},
     };
-    for (const Row& row : dates) {
+    for (const PayloadRow& row : dates) {
         const Bytes b = decodable(wire::record(wire::date, 0, row.payload));
         TMyDate d;
         d.SetFromRecord(b, 0);

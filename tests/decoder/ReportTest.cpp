@@ -40,49 +40,38 @@ void fillExample(TReceivedData& d, bool withStatistics, bool withEndTime) {
         d.endTime.text = "0:02'00.13";
 }
 
-TEST(ReportTest, WorkedExampleWithStatistics) {
-    TReceivedData d;
-    fillExample(d, true, true);
-    std::vector<unsigned char> out{'o', 'l', 'd'};
-    d.BuildReport(out);
-    const std::vector<std::string> expected{"MCH:       \t007",
-                                            "",
-                                            "Record Date:\t2007-11-22\tThursday",
-                                            "",
-                                            "Lap1:\t0:01'02.03\tSplit1:\t0:01'02.03",
-                                            "",
-                                            "Lap2:\t0:00'58.10\tSplit2:\t0:02'00.13",
-                                            "",
-                                            "Average Lap Time:   \t0:01'00.06",
-                                            "Fastest Lap Time:   \t0:00'58.10",
-                                            "Slowest Lap Time:   \t0:01'02.03",
-                                            "",
-                                            "End Time:       \t0:02'00.13",
-                                            hyphens,
-                                            ""};
-    EXPECT_EQ(linesOf(out), expected);
-    EXPECT_EQ(out.size(), wire::text(out).size());
-    EXPECT_EQ(wire::text(out).substr(wire::text(out).size() - 2), "\r\r");
-}
-
-TEST(ReportTest, WorkedExampleWithoutStatisticsOrEndTime) {
-    TReceivedData d;
-    fillExample(d, false, false);
-    std::vector<unsigned char> out;
-    d.BuildReport(out);
-    const std::vector<std::string> expected{"MCH:       \t007",
-                                            "",
-                                            "Record Date:\t2007-11-22\tThursday",
-                                            "",
-                                            "Lap1:\t0:01'02.03\tSplit1:\t0:01'02.03",
-                                            "",
-                                            "Lap2:\t0:00'58.10\tSplit2:\t0:02'00.13",
-                                            "",
-                                            "",
-                                            "End Time:       \t ",
-                                            hyphens,
-                                            ""};
-    EXPECT_EQ(linesOf(out), expected);
+TEST(ReportTest, WorkedExample) {
+    // The group's number, date and laps, the same with or without statistics and end time.
+    const std::vector<std::string> head{"MCH:       \t007",
+                                        "",
+                                        "Record Date:\t2007-11-22\tThursday",
+                                        "",
+                                        "Lap1:\t0:01'02.03\tSplit1:\t0:01'02.03",
+                                        "",
+                                        "Lap2:\t0:00'58.10\tSplit2:\t0:02'00.13"};
+    struct Row {
+        bool statistics;
+        bool endTime;
+        std::vector<std::string> tail;
+    };
+    const std::vector<Row> rows{
+        {true,
+         true,
+         {"", "Average Lap Time:   \t0:01'00.06", "Fastest Lap Time:   \t0:00'58.10",
+          "Slowest Lap Time:   \t0:01'02.03", "", "End Time:       \t0:02'00.13", hyphens, ""}},
+        // The last split is greater than the empty end time: the field is one space.
+        {false, false, {"", "", "End Time:       \t ", hyphens, ""}},
+    };
+    for (const Row& row : rows) {
+        TReceivedData d;
+        fillExample(d, row.statistics, row.endTime);
+        std::vector<unsigned char> out{'o', 'l', 'd'}; // replaced, not appended to
+        d.BuildReport(out);
+        std::vector<std::string> expected = head;
+        expected.insert(expected.end(), row.tail.begin(), row.tail.end());
+        EXPECT_EQ(linesOf(out), expected) << "statistics " << row.statistics;
+        EXPECT_EQ(wire::text(out).substr(out.size() - 2), "\r\r");
+    }
 }
 
 TEST(ReportTest, EndTimeField) {

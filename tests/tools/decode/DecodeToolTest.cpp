@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Black-box tests of tavro-decode: the built executable, run as a user would.
+#include "WorkedExample.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -62,50 +64,41 @@ protected:
     }
 };
 
-const std::vector<unsigned char> workedExample{0xAB, 0xC0, 0x00, 0x00, 0x0A, 0xAA, 0xAA, 0xAA, 0xAB, 0x01,
-                                               0xE0, 0x07, 0x00, 0x00, 0x00, 0x00, 0xAB, 0x01, 0x10, 0x00,
-                                               0x00, 0x80, 0x30, 0x53, 0xAB, 0x02, 0x20, 0x01, 0x00, 0x01,
-                                               0x23, 0x45, 0xAB, 0x0F, 0xF0, 0x00, 0x00, 0x81, 0x13, 0x16};
-
-const std::string workedSaved = "MCH:       \t007\r\n\r\nRecord Date:\t2008-03-05\tWednesday\r\n\r\n"
-                                "Lap1:\t0:01'23.45\tSplit1:\t0:01'23.45\r\n\r\n\r\nEnd Time:       \t \r\n" +
-                                std::string(72, '-') + "\r\n\r\n";
-
 TEST_F(DecodeToolTest, WorkedExampleInEveryChunkSize) {
-    const std::string capture = write("example.bin", workedExample);
+    const std::string capture = write("example.bin", example::groupBytes);
     for (int chunk = 1; chunk <= 41; ++chunk) {
         const ToolRun r = run("--chunk " + std::to_string(chunk) + " --replies " + quoted((dir / "replies").string()) +
                               " " + quoted(capture));
         ASSERT_EQ(r.status, 0) << "chunk " << chunk;
-        EXPECT_EQ(r.out, workedSaved) << "chunk " << chunk;
+        EXPECT_EQ(r.out, example::reportText("\r\n")) << "chunk " << chunk;
         EXPECT_EQ(read("replies"), "\xFA") << "chunk " << chunk;
     }
     // Default chunk, and the capture on standard input.
-    EXPECT_EQ(run(quoted(capture)).out, workedSaved);
-    EXPECT_EQ(run("< " + quoted(capture)).out, workedSaved);
+    EXPECT_EQ(run(quoted(capture)).out, example::reportText("\r\n"));
+    EXPECT_EQ(run("< " + quoted(capture)).out, example::reportText("\r\n"));
 }
 
 TEST_F(DecodeToolTest, BackToBackGroupsAndFailedChecks) {
-    std::vector<unsigned char> bad(workedExample.begin(), workedExample.end() - 1);
-    bad.push_back(workedExample.back() ^ 0x01);
+    std::vector<unsigned char> bad(example::groupBytes.begin(), example::groupBytes.end() - 1);
+    bad.push_back(example::groupBytes.back() ^ 0x01);
     std::vector<unsigned char> stream = bad;
-    stream.insert(stream.end(), workedExample.begin(), workedExample.end());
-    stream.insert(stream.end(), workedExample.begin(), workedExample.end());
+    stream.insert(stream.end(), example::groupBytes.begin(), example::groupBytes.end());
+    stream.insert(stream.end(), example::groupBytes.begin(), example::groupBytes.end());
     const std::string capture = write("stream.bin", stream);
     // All at once: the two good groups complete on two calls; the failed one is superseded
     // within the first call by the group that completes, so that call answers 0xFA.
     const ToolRun all = run("--chunk 100000 --replies " + quoted((dir / "r1").string()) + " " + quoted(capture));
     EXPECT_EQ(all.status, 0);
-    EXPECT_EQ(all.out, workedSaved + workedSaved);
+    EXPECT_EQ(all.out, example::reportText("\r\n") + example::reportText("\r\n"));
     EXPECT_EQ(read("r1"), "\xFA\xFA");
     // One unit per call: 0xF0 once for the failed group, then one 0xFA per good group.
     const ToolRun units = run("--chunk 8 --replies " + quoted((dir / "r2").string()) + " " + quoted(capture));
-    EXPECT_EQ(units.out, workedSaved + workedSaved);
+    EXPECT_EQ(units.out, example::reportText("\r\n") + example::reportText("\r\n"));
     EXPECT_EQ(read("r2"), "\xF0\xFA\xFA");
 }
 
 TEST_F(DecodeToolTest, UsageAndErrors) {
-    const std::string capture = write("example.bin", workedExample);
+    const std::string capture = write("example.bin", example::groupBytes);
     struct Row {
         std::string args;
         int status;
