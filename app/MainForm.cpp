@@ -3,30 +3,18 @@
 
 #include "Actions.h"
 #include "Application.h"
-#include "CommSettingsForm.h"
-#include "Exceptions.h"
 #include "MemoText.h"
-#include "PortNames.h"
 #include "Text.h"
 
 #include <QCloseEvent>
-#include <QFile>
-#include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
 #include <QMenuBar>
-#include <QPainter>
 #include <QPlainTextEdit>
-#include <QPrinter>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QStatusBar>
-#include <QTextBlock>
-#include <QTextOption>
 #include <QToolBar>
 #include <QToolButton>
-
-#include <algorithm>
 
 TMainForm* MainForm = nullptr;
 
@@ -36,12 +24,6 @@ namespace {
 constexpr std::size_t displayedBlockLimit = 0x50000;
 constexpr std::size_t keptBlockBytes = 0x50000 - 0x400;
 constexpr std::size_t textBufferReserve = 65536;
-
-// Printed page layout, in printer device units.
-constexpr int printMargin = 100;
-constexpr int printLineSlack = 4;
-// Tab stops every eight average character widths, as the text view's own tab expansion does.
-constexpr int tabStopChars = 8;
 
 QFont pixelFont(const char* family, int pixelHeight) {
     QFont font(QString::fromLatin1(family));
@@ -89,14 +71,6 @@ TMainForm::TMainForm() {
     ActionList1->UpdateAll();
 }
 
-void TMainForm::ListenOnNewPorts() {
-    if (!anyPortOpen || portChosen || Application->Terminated())
-        return;
-    for (auto& thread : commThreads)
-        if (!thread->IsPortOpen())
-            thread->StartComm();
-}
-
 TMainForm::~TMainForm() {
     rescanTimer.stop();
     StopThreads();
@@ -104,20 +78,6 @@ TMainForm::~TMainForm() {
     textBuffer.clear();
     if (MainForm == this)
         MainForm = nullptr;
-}
-
-void TMainForm::StopThreads() {
-    // Ask every running thread to end first, then wait for each: they end in parallel, and a
-    // thread blocked in a call to this thread is released by the waits, which keep running
-    // such calls (they do nothing now, as the application is terminating).
-    for (auto& thread : commThreads)
-        if (thread && !thread->Suspended())
-            thread->Terminate();
-    for (auto& thread : commThreads)
-        if (thread && thread->Terminated())
-            thread->WaitFor();
-    for (auto& thread : commThreads)
-        thread.reset();
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -330,208 +290,4 @@ void TMainForm::DisplayGroupText() {
     ++groupCount;
     Label1->setText(QStringLiteral("   %1 group(s) received data").arg(groupCount));
     Label1->adjustSize();
-}
-
-// ---- Connection ----
-
-bool TMainForm::UpdateAnyPortOpen() {
-    anyPortOpen = std::any_of(commThreads.begin(), commThreads.end(), [](const auto& t) { return t->IsPortOpen(); });
-    return anyPortOpen;
-}
-
-void TMainForm::actConnectExecute() {
-    for (;;) {
-        for (auto& thread : commThreads)
-            if (!portChosen)
-                thread->StartComm();
-        if (UpdateAnyPortOpen())
-            return;
-        // Below the question, why each port that exists could not be opened (most often: the
-        // user may not use serial ports yet).
-        const int answer = MessageBox(this, "No COM port can be opened. Retry?", "Retry", mbRetryCancel, miQuestion,
-                                      mrRetry, DescribeUnopenablePorts(SystemPortRoots(), portCount));
-        if (answer == mrCancel) {
-            Application->Terminate();
-            return;
-        }
-    }
-}
-
-void TMainForm::actConnectUpdate(TAction& action) {
-    action.setEnabled(!anyPortOpen);
-}
-
-void TMainForm::actDisconnectExecute() {
-    for (auto& thread : commThreads)
-        thread->StopComm();
-    portChosen = false;
-    UpdateAnyPortOpen();
-}
-
-void TMainForm::actDisconnectUpdate(TAction& action) {
-    action.setEnabled(anyPortOpen);
-}
-
-void TMainForm::SelectPort(TCommThread* thread) {
-    if (portChosen)
-        return;
-    portChosen = true;
-    for (auto& other : commThreads)
-        if (other.get() != thread)
-            other->StopComm();
-}
-
-void TMainForm::PortFailed(TCommThread* thread) {
-    // The thread's port died under it. Close it, so that the status line stops claiming data
-    // comes from it, and listen on every port again as a disconnect and connect would, so
-    // that the timer is found again once it is plugged back in.
-    thread->StopComm();
-    if (portChosen) {
-        actDisconnectExecute();
-        actConnectExecute();
-    } else if (!UpdateAnyPortOpen()) {
-        actConnectExecute();
-    }
-}
-
-void TMainForm::actStatusBar1Update(TAction&) {
-    std::string ports;
-    bool recognised = false;
-    for (int slot = 0; slot < portCount; ++slot) {
-        const TCommThread& thread = *commThreads[static_cast<std::size_t>(slot)];
-        if (thread.IsPortOpen())
-            ports += " COM" + std::to_string(slot + 1);
-        recognised = recognised || thread.IsDeviceRecognised();
-    }
-    const std::string panel0 = "Opened Com Port:  " + ports;
-    const std::string panel1 = recognised ? "Receive data from " + ports + "," + " baud rate = " +
-                                                std::to_string(commThreads[0]->GetPort().GetBaudRate()) + "bps"
-                                          : std::string();
-    const QString texts[2] = {QString::fromLatin1(panel0.c_str()), QString::fromLatin1(panel1.c_str())};
-    for (std::size_t i = 0; i < statusPanels.size(); ++i)
-        if (statusPanels[i]->text() != texts[i])
-            statusPanels[i]->setText(texts[i]);
-}
-
-void TMainForm::actSettingExecute() {
-    auto dialog = std::make_unique<TCommSettingsForm>();
-    dialog->ShowPortName(commThreads[0]->GetPort().GetPortName());
-    dialog->ShowBaudRate(commThreads[0]->GetPort().GetBaudRate());
-    if (dialog->exec() != mrOk)
-        return;
-    const std::string portName = dialog->SelectedPortName();
-    const std::int32_t baudRate = dialog->SelectedBaudRate();
-    commThreads[0]->ApplySettings(baudRate, portName);
-}
-
-void TMainForm::actReadComExecute() {}
-
-// ---- Document ----
-
-void TMainForm::actFileOpenExecute() {
-    if (!OpenDialog1.Execute(this))
-        return;
-    const std::string name = OpenDialog1.FileName;
-    QFile file(QFile::decodeName(name.c_str()));
-    if (!file.open(QIODevice::ReadOnly))
-        throw EFOpenError("Cannot open file " + name);
-    // Read no more than the view can take; the text may still end early at a zero byte.
-    const QByteArray bytes = file.read(memoCapacityBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        throw EFOpenError("Cannot open file " + name);
-    const qsizetype zero = bytes.indexOf('\0');
-    const qsizetype length = zero >= 0 ? zero : bytes.size();
-    if (length > memoCapacityBytes)
-        throw EOutOfResources("Text exceeds memo capacity");
-    const QStringList lines = SplitTextLines(bytes.constData(), static_cast<std::size_t>(length));
-    const bool endsWithLineEnd = length > 0 && (bytes[length - 1] == '\r' || bytes[length - 1] == '\n');
-    Memo1->setPlainText(JoinLines(lines, endsWithLineEnd));
-}
-
-void TMainForm::actFileSaveExecute() {}
-
-void TMainForm::actFileSaveAsExecute() {
-    if (!SaveDialog1.Execute(this))
-        return;
-    const std::string name = SaveDialog1.FileName;
-    const QByteArray bytes = MemoTextBytes(*Memo1);
-    // Written to a temporary file beside the target, flushed to disk and renamed over it: a
-    // full disk or a crash leaves the old file as it was, never half written.
-    QSaveFile file(QFile::decodeName(name.c_str()));
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw EFCreateError("Cannot create file " + name);
-}
-
-void TMainForm::actPrintExecute() {
-    QPrinter printer(QPrinter::HighResolution);
-    if (!PrintDialog1.Execute(this, printer))
-        return;
-    if (printer.outputFormat() == QPrinter::NativeFormat && printer.printerName().isEmpty())
-        throw EPrinter("There is no default printer currently selected");
-    if (!printer.isValid())
-        throw EPrinter("Printer selected is not valid");
-
-    // The view's font at the same point size on paper (the view's size is in screen pixels).
-    QFont font = Memo1->font();
-    if (font.pixelSize() > 0)
-        font.setPointSizeF(font.pixelSize() * 72.0 / Memo1->logicalDpiY());
-    printer.setDocName(QString());
-    QPainter painter;
-    if (!painter.begin(&printer))
-        throw EPrinter("Printer selected is not valid");
-    painter.setFont(font);
-    painter.setPen(Memo1->palette().color(QPalette::Text));
-
-    const QFontMetrics metrics(font, &printer);
-    QTextOption option(Qt::AlignLeft | Qt::AlignTop);
-    option.setWrapMode(QTextOption::NoWrap);
-    // Qt scales tab distances from the screen's resolution to the device's when it lays text
-    // out, and its default stops end up far right of the page on a high-resolution printer
-    // (everything after the first tab is clipped away). Give the stops in screen units, so
-    // that the scaling lands them eight printer character widths apart.
-    option.setTabStopDistance(tabStopChars * metrics.averageCharWidth() * qreal(QFontMetrics(font).fontDpi()) /
-                              qreal(printer.logicalDpiX()));
-
-    const int pageWidth = printer.width();
-    const int pageHeight = printer.height();
-    int n = 0;
-    QTextBlock block = Memo1->document()->begin();
-    for (int line = 0; line < MemoLineCount(*Memo1); ++line, block = block.next()) {
-        const int h = metrics.height();
-        int y = n * h + printMargin;
-        if (y >= pageHeight - printMargin - h) {
-            printer.newPage();
-            y = printMargin;
-            n = 0;
-        }
-        const QRect rect(QPoint(printMargin, y), QPoint(pageWidth - printMargin, y + h + printLineSlack));
-        painter.setClipRect(rect);
-        painter.drawText(rect, block.text(), option);
-        ++n;
-    }
-    painter.end();
-}
-
-void TMainForm::actSetFontExecute() {
-    FontDialog1.Font = Memo1->font();
-    if (!FontDialog1.Execute(this))
-        return;
-    Memo1->setFont(FontDialog1.Font);
-}
-
-void TMainForm::actClearExecute() {
-    if (MessageBox(this, "Are you sure to clear data?", "Clear data ?", mbOKCancel, miQuestion, mrCancel) != mrOk)
-        return;
-    Memo1->clear();
-    groupCount = 0;
-    Label1->setText(QString());
-}
-
-void TMainForm::actClearUpdate(TAction& action) {
-    action.setEnabled(MemoLineCount(*Memo1) != 0);
-}
-
-void TMainForm::Exit1Click() {
-    close();
 }

@@ -1,0 +1,127 @@
+// SPDX-License-Identifier: MIT
+// The main window's connection: the sixteen receiver threads, listening on every port, choosing
+// the one the timer speaks on, the status line and the port settings command.
+#include "MainForm.h"
+
+#include "Actions.h"
+#include "Application.h"
+#include "CommSettingsForm.h"
+#include "PortNames.h"
+
+#include <QLabel>
+
+#include <algorithm>
+
+void TMainForm::ListenOnNewPorts() {
+    if (!anyPortOpen || portChosen || Application->Terminated())
+        return;
+    for (auto& thread : commThreads)
+        if (!thread->IsPortOpen())
+            thread->StartComm();
+}
+
+void TMainForm::StopThreads() {
+    // Ask every running thread to end first, then wait for each: they end in parallel, and a
+    // thread blocked in a call to this thread is released by the waits, which keep running
+    // such calls (they do nothing now, as the application is terminating).
+    for (auto& thread : commThreads)
+        if (thread && !thread->Suspended())
+            thread->Terminate();
+    for (auto& thread : commThreads)
+        if (thread && thread->Terminated())
+            thread->WaitFor();
+    for (auto& thread : commThreads)
+        thread.reset();
+}
+
+bool TMainForm::UpdateAnyPortOpen() {
+    anyPortOpen = std::any_of(commThreads.begin(), commThreads.end(), [](const auto& t) { return t->IsPortOpen(); });
+    return anyPortOpen;
+}
+
+void TMainForm::actConnectExecute() {
+    for (;;) {
+        for (auto& thread : commThreads)
+            if (!portChosen)
+                thread->StartComm();
+        if (UpdateAnyPortOpen())
+            return;
+        // Below the question, why each port that exists could not be opened (most often: the
+        // user may not use serial ports yet).
+        const int answer = MessageBox(this, "No COM port can be opened. Retry?", "Retry", mbRetryCancel, miQuestion,
+                                      mrRetry, DescribeUnopenablePorts(SystemPortRoots(), portCount));
+        if (answer == mrCancel) {
+            Application->Terminate();
+            return;
+        }
+    }
+}
+
+void TMainForm::actConnectUpdate(TAction& action) {
+    action.setEnabled(!anyPortOpen);
+}
+
+void TMainForm::actDisconnectExecute() {
+    for (auto& thread : commThreads)
+        thread->StopComm();
+    portChosen = false;
+    UpdateAnyPortOpen();
+}
+
+void TMainForm::actDisconnectUpdate(TAction& action) {
+    action.setEnabled(anyPortOpen);
+}
+
+void TMainForm::SelectPort(TCommThread* thread) {
+    if (portChosen)
+        return;
+    portChosen = true;
+    for (auto& other : commThreads)
+        if (other.get() != thread)
+            other->StopComm();
+}
+
+void TMainForm::PortFailed(TCommThread* thread) {
+    // The thread's port died under it. Close it, so that the status line stops claiming data
+    // comes from it, and listen on every port again as a disconnect and connect would, so
+    // that the timer is found again once it is plugged back in.
+    thread->StopComm();
+    if (portChosen) {
+        actDisconnectExecute();
+        actConnectExecute();
+    } else if (!UpdateAnyPortOpen()) {
+        actConnectExecute();
+    }
+}
+
+void TMainForm::actStatusBar1Update(TAction&) {
+    std::string ports;
+    bool recognised = false;
+    for (int slot = 0; slot < portCount; ++slot) {
+        const TCommThread& thread = *commThreads[static_cast<std::size_t>(slot)];
+        if (thread.IsPortOpen())
+            ports += " COM" + std::to_string(slot + 1);
+        recognised = recognised || thread.IsDeviceRecognised();
+    }
+    const std::string panel0 = "Opened Com Port:  " + ports;
+    const std::string panel1 = recognised ? "Receive data from " + ports + "," + " baud rate = " +
+                                                std::to_string(commThreads[0]->GetPort().GetBaudRate()) + "bps"
+                                          : std::string();
+    const QString texts[2] = {QString::fromLatin1(panel0.c_str()), QString::fromLatin1(panel1.c_str())};
+    for (std::size_t i = 0; i < statusPanels.size(); ++i)
+        if (statusPanels[i]->text() != texts[i])
+            statusPanels[i]->setText(texts[i]);
+}
+
+void TMainForm::actSettingExecute() {
+    auto dialog = std::make_unique<TCommSettingsForm>();
+    dialog->ShowPortName(commThreads[0]->GetPort().GetPortName());
+    dialog->ShowBaudRate(commThreads[0]->GetPort().GetBaudRate());
+    if (dialog->exec() != mrOk)
+        return;
+    const std::string portName = dialog->SelectedPortName();
+    const std::int32_t baudRate = dialog->SelectedBaudRate();
+    commThreads[0]->ApplySettings(baudRate, portName);
+}
+
+void TMainForm::actReadComExecute() {}

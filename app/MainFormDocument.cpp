@@ -1,0 +1,135 @@
+// SPDX-License-Identifier: MIT
+// The main window's document commands: open, save as, print, font, clear and exit.
+#include "MainForm.h"
+
+#include "Actions.h"
+#include "Exceptions.h"
+#include "MemoText.h"
+
+#include <QFile>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPrinter>
+#include <QSaveFile>
+#include <QTextBlock>
+#include <QTextOption>
+
+namespace {
+
+// Printed page layout, in printer device units.
+constexpr int printMargin = 100;
+constexpr int printLineSlack = 4;
+// Tab stops every eight average character widths, as the text view's own tab expansion does.
+constexpr int tabStopChars = 8;
+
+} // namespace
+
+void TMainForm::actFileOpenExecute() {
+    if (!OpenDialog1.Execute(this))
+        return;
+    const std::string name = OpenDialog1.FileName;
+    QFile file(QFile::decodeName(name.c_str()));
+    if (!file.open(QIODevice::ReadOnly))
+        throw EFOpenError("Cannot open file " + name);
+    // Read no more than the view can take; the text may still end early at a zero byte.
+    const QByteArray bytes = file.read(memoCapacityBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        throw EFOpenError("Cannot open file " + name);
+    const qsizetype zero = bytes.indexOf('\0');
+    const qsizetype length = zero >= 0 ? zero : bytes.size();
+    if (length > memoCapacityBytes)
+        throw EOutOfResources("Text exceeds memo capacity");
+    const QStringList lines = SplitTextLines(bytes.constData(), static_cast<std::size_t>(length));
+    const bool endsWithLineEnd = length > 0 && (bytes[length - 1] == '\r' || bytes[length - 1] == '\n');
+    Memo1->setPlainText(JoinLines(lines, endsWithLineEnd));
+}
+
+void TMainForm::actFileSaveExecute() {}
+
+void TMainForm::actFileSaveAsExecute() {
+    if (!SaveDialog1.Execute(this))
+        return;
+    const std::string name = SaveDialog1.FileName;
+    const QByteArray bytes = MemoTextBytes(*Memo1);
+    // Written to a temporary file beside the target, flushed to disk and renamed over it: a
+    // full disk or a crash leaves the old file as it was, never half written.
+    QSaveFile file(QFile::decodeName(name.c_str()));
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw EFCreateError("Cannot create file " + name);
+}
+
+void TMainForm::actPrintExecute() {
+    QPrinter printer(QPrinter::HighResolution);
+    if (!PrintDialog1.Execute(this, printer))
+        return;
+    if (printer.outputFormat() == QPrinter::NativeFormat && printer.printerName().isEmpty())
+        throw EPrinter("There is no default printer currently selected");
+    if (!printer.isValid())
+        throw EPrinter("Printer selected is not valid");
+
+    // The view's font at the same point size on paper (the view's size is in screen pixels).
+    QFont font = Memo1->font();
+    if (font.pixelSize() > 0)
+        font.setPointSizeF(font.pixelSize() * 72.0 / Memo1->logicalDpiY());
+    printer.setDocName(QString());
+    QPainter painter;
+    if (!painter.begin(&printer))
+        throw EPrinter("Printer selected is not valid");
+    painter.setFont(font);
+    painter.setPen(Memo1->palette().color(QPalette::Text));
+
+    const QFontMetrics metrics(font, &printer);
+    QTextOption option(Qt::AlignLeft | Qt::AlignTop);
+    option.setWrapMode(QTextOption::NoWrap);
+    // Qt scales tab distances from the screen's resolution to the device's when it lays text
+    // out, and its default stops end up far right of the page on a high-resolution printer
+    // (everything after the first tab is clipped away). Give the stops in screen units, so
+    // that the scaling lands them eight printer character widths apart.
+    option.setTabStopDistance(tabStopChars * metrics.averageCharWidth() * qreal(QFontMetrics(font).fontDpi()) /
+                              qreal(printer.logicalDpiX()));
+
+    const int pageWidth = printer.width();
+    const int pageHeight = printer.height();
+    int n = 0;
+    QTextBlock block = Memo1->document()->begin();
+    for (int line = 0; line < MemoLineCount(*Memo1); ++line, block = block.next()) {
+        const int h = metrics.height();
+        int y = n * h + printMargin;
+        if (y >= pageHeight - printMargin - h) {
+            printer.newPage();
+            y = printMargin;
+            n = 0;
+        }
+        const QRect rect(QPoint(printMargin, y), QPoint(pageWidth - printMargin, y + h + printLineSlack));
+        painter.setClipRect(rect);
+        painter.drawText(rect, block.text(), option);
+        ++n;
+    }
+    painter.end();
+}
+
+void TMainForm::actSetFontExecute() {
+    FontDialog1.Font = Memo1->font();
+    if (!FontDialog1.Execute(this))
+        return;
+    Memo1->setFont(FontDialog1.Font);
+}
+
+void TMainForm::actClearExecute() {
+    if (MessageBox(this, "Are you sure to clear data?", "Clear data ?", mbOKCancel, miQuestion, mrCancel) != mrOk)
+        return;
+    Memo1->clear();
+    groupCount = 0;
+    Label1->setText(QString());
+}
+
+void TMainForm::actClearUpdate(TAction& action) {
+    action.setEnabled(MemoLineCount(*Memo1) != 0);
+}
+
+void TMainForm::Exit1Click() {
+    close();
+}
