@@ -57,16 +57,29 @@ TMainForm::TMainForm() {
     textBuffer.reserve(textBufferReserve);
     portChosen = false;
     anyPortOpen = false;
+    // A receiver that cannot keep a group tells the window without waiting for the user; the
+    // box comes up on this thread once the group is shown.
+    receiveJournal = std::make_unique<TReceiveJournal>(JournalFolder(), [this](const TJournalError& error) {
+        QMetaObject::invokeMethod(
+            this, [this, error] { ShowJournalFailure(error); }, Qt::QueuedConnection);
+    });
     for (int slot = 0; slot < portCount; ++slot)
-        commThreads[static_cast<std::size_t>(slot)] = std::make_unique<TCommThread>(
-            static_cast<TCommThreadHost&>(*this), "COM" + std::to_string(slot + 1), defaultBaudRate);
+        commThreads[static_cast<std::size_t>(slot)] =
+            std::make_unique<TCommThread>(static_cast<TCommThreadHost&>(*this), "COM" + std::to_string(slot + 1),
+                                          defaultBaudRate, &receiveJournal->Slot(slot));
     groupLines.clear();
     actConnectExecute();
     // (Qt draws every widget double-buffered, the status bar included.)
 
     // While listening, ports that could not be opened are tried again now and then, so that
     // an adapter plugged in after the start, or plugged back in, is listened to as well.
-    connect(&rescanTimer, &QTimer::timeout, this, [this] { ListenOnNewPorts(); });
+    connect(&rescanTimer, &QTimer::timeout, this, [this] {
+        try {
+            ListenOnNewPorts();
+        } catch (...) {
+            Application->HandleException();
+        }
+    });
     rescanTimer.start(rescanInterval);
     ActionList1->UpdateAll();
 }
@@ -139,6 +152,8 @@ void TMainForm::CreateComponents() {
     move(229, 106);
 
     OpenDialog1.Filter = "*.txt|*.txt|All files|*.*";
+    // Where a lost session is found again: the journal is one of the dialog's places.
+    OpenDialog1.Places = {JournalFolder()};
     SaveDialog1.Filter = OpenDialog1.Filter;
     SaveDialog1.DefaultExt = "txt";
 }
@@ -290,4 +305,16 @@ void TMainForm::DisplayGroupText() {
     ++groupCount;
     Label1->setText(QStringLiteral("   %1 group(s) received data").arg(groupCount));
     Label1->adjustSize();
+}
+
+void TMainForm::ShowJournalFailure(const TJournalError& error) {
+    if (Application->Terminated())
+        return;
+    const std::string folder = receiveJournal->Journal().Folder();
+    std::string detail = "Folder: " + folder + "\nReason: " + error.Reason();
+    if (!error.path.empty() && error.path != folder)
+        detail += " (" + error.path + ")";
+    detail += "\n\nGroups are still shown and confirmed to the timer, and each new group tries the folder "
+              "again. Use \"Save as\" to keep them.";
+    MessageBox(this, "Received groups are not being kept on disk.", Application->Title, mbOK, miWarning, mrOk, detail);
 }

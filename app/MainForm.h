@@ -3,6 +3,7 @@
 
 #include "CommThread.h"
 #include "Dialogs.h"
+#include "ReceiveJournal.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -61,6 +62,8 @@ public:
     int GroupCount() const { return groupCount; }
     bool AnyPortOpen() const { return anyPortOpen; }
     bool PortChosen() const { return portChosen; }
+    // The run's journal of received groups and raw captures.
+    TJournal& Journal() { return receiveJournal->Journal(); }
     TCommThread& CommThread(int slot) { return *commThreads.at(static_cast<std::size_t>(slot)); }
     TActionList& Actions() { return *ActionList1; }
 
@@ -80,6 +83,7 @@ private:
     bool UpdateAnyPortOpen();
     void StopThreads();
     void ListenOnNewPorts();
+    void ShowJournalFailure(const TJournalError& error);
 
     // Components.
     TActionList* ActionList1 = nullptr;
@@ -106,10 +110,15 @@ private:
 
     std::int32_t groupCount = 0;
     std::vector<unsigned char> textBuffer;
+    // Made before the threads that write it, and outlives them.
+    std::unique_ptr<TReceiveJournal> receiveJournal;
     std::array<std::unique_ptr<TCommThread>, portCount> commThreads;
     QStringList groupLines;
     bool anyPortOpen = false;
     bool portChosen = false;
+    // Set by a connect that opened a port, cleared by a disconnect: while it is set, ports that
+    // are not open are tried again now and then, also after the timer's port went away.
+    bool listening = false;
     QTimer rescanTimer;
 };
 

@@ -13,22 +13,23 @@
 #include <algorithm>
 
 void TMainForm::ListenOnNewPorts() {
-    if (!anyPortOpen || portChosen || Application->Terminated())
+    if (!listening || portChosen || Application->Terminated())
         return;
     for (auto& thread : commThreads)
         if (!thread->IsPortOpen())
             thread->StartComm();
+    UpdateAnyPortOpen();
 }
 
 void TMainForm::StopThreads() {
-    // Ask every running thread to end first, then wait for each: they end in parallel, and a
-    // thread blocked in a call to this thread is released by the waits, which keep running
-    // such calls (they do nothing now, as the application is terminating).
+    // Ask every thread to end before waiting for any: they end in parallel, and a thread
+    // blocked in a call to this thread is released by the waits, which keep running such calls
+    // (they do nothing now, as the application is terminating). Paused threads end at once.
     for (auto& thread : commThreads)
-        if (thread && !thread->Suspended())
+        if (thread)
             thread->Terminate();
     for (auto& thread : commThreads)
-        if (thread && thread->Terminated())
+        if (thread)
             thread->WaitFor();
     for (auto& thread : commThreads)
         thread.reset();
@@ -44,8 +45,10 @@ void TMainForm::actConnectExecute() {
         for (auto& thread : commThreads)
             if (!portChosen)
                 thread->StartComm();
-        if (UpdateAnyPortOpen())
+        if (UpdateAnyPortOpen()) {
+            listening = true;
             return;
+        }
         // Below the question, why each port that exists could not be opened (most often: the
         // user may not use serial ports yet).
         const int answer = MessageBox(this, "No COM port can be opened. Retry?", "Retry", mbRetryCancel, miQuestion,
@@ -65,6 +68,7 @@ void TMainForm::actDisconnectExecute() {
     for (auto& thread : commThreads)
         thread->StopComm();
     portChosen = false;
+    listening = false;
     UpdateAnyPortOpen();
 }
 
@@ -82,16 +86,15 @@ void TMainForm::SelectPort(TCommThread* thread) {
 }
 
 void TMainForm::PortFailed(TCommThread* thread) {
-    // The thread's port died under it. Close it, so that the status line stops claiming data
-    // comes from it, and listen on every port again as a disconnect and connect would, so
-    // that the timer is found again once it is plugged back in.
+    // The thread's port died under it (adapter pulled, hub glitch). Close it, so that the status
+    // line stops claiming data comes from it, and go back to listening on every port, quietly:
+    // the timer is found again once it is plugged back in, however often that happens, and
+    // nothing waits for the user meanwhile. A group cut short is not lost: it was not
+    // confirmed, so the timer sends it again.
     thread->StopComm();
-    if (portChosen) {
-        actDisconnectExecute();
-        actConnectExecute();
-    } else if (!UpdateAnyPortOpen()) {
-        actConnectExecute();
-    }
+    portChosen = false;
+    ListenOnNewPorts();
+    UpdateAnyPortOpen();
 }
 
 void TMainForm::actStatusBar1Update(TAction&) {

@@ -12,6 +12,7 @@
 #include <QPrintDialog>
 #include <QPushButton>
 #include <QTextDocument>
+#include <QUrl>
 
 #include <map>
 #include <utility>
@@ -155,6 +156,7 @@ bool TOpenDialog::Execute(QWidget* owner) {
         request.selectedFilter = FilterIndex - 1;
     request.fileName = FileName;
     request.defaultExt = DefaultExt;
+    request.places = Places;
 
     const std::optional<std::string> chosen = fileDialogHook ? fileDialogHook(request) : RunDialog(owner, request);
     if (!chosen || chosen->empty())
@@ -177,6 +179,13 @@ std::optional<std::string> TOpenDialog::RunDialog(QWidget* owner, const FileDial
     dialog.setDefaultSuffix(QString::fromStdString(request.defaultExt));
     if (!request.fileName.empty())
         dialog.selectFile(FileNameToQString(request.fileName));
+    QList<QUrl> places = dialog.sidebarUrls();
+    for (const std::string& place : request.places) {
+        const QString folder = FileNameToQString(place);
+        if (QFileInfo(folder).isDir() && !places.contains(QUrl::fromLocalFile(folder)))
+            places.append(QUrl::fromLocalFile(folder));
+    }
+    dialog.setSidebarUrls(places);
 
     for (;;) {
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QPrinter;
 class QWidget;
@@ -61,6 +62,7 @@ struct FileDialogRequest {
     int selectedFilter = 0; // index into nameFilters
     std::string fileName;   // the name the dialog starts with
     std::string defaultExt;
+    std::vector<std::string> places; // folders offered among the dialog's places (the sidebar)
 };
 
 // The hook returns what the user chose (file name as typed, before DefaultExt) or nullopt for
@@ -83,6 +85,9 @@ public:
     // Without a dot: "txt". A chosen name whose last component has no extension gets it.
     std::string DefaultExt;
     std::string Title; // empty: the dialog's own title
+    // Folders added to the dialog's places (its sidebar) when they exist; the dialog's own
+    // starting folder is not changed by them.
+    std::vector<std::string> Places;
 
     // Shows the dialog; true when the user confirmed a name, which is then in FileName.
     // The open dialog accepts names of files that do not exist (opening them is the caller's

@@ -4,7 +4,9 @@
 #include "Application.h"
 #include "Dialogs.h"
 
-TCommThread::TCommThread(TCommThreadHost& host, const std::string& portName, std::int32_t baudRate) : host(host) {
+TCommThread::TCommThread(TCommThreadHost& host, const std::string& portName, std::int32_t baudRate,
+                         TCommThreadJournal* journal)
+    : host(host), journal(journal) {
     port.SetPortName(portName);
     port.SetBaudRate(baudRate);
 }
@@ -67,17 +69,20 @@ void TCommThread::Execute() {
 }
 
 void TCommThread::Pass() {
+    const unsigned start = startCount.load();
     const std::uint32_t waiting = port.BytesAvailable();
     if (waiting > 0) {
         receiveBuffer.resize(waiting);
         receiveBuffer.resize(port.ReadBytes(receiveBuffer.data(), waiting));
-        if (!receiveBuffer.empty())
+        if (!receiveBuffer.empty()) {
+            if (journal)
+                journal->BytesRead(receiveBuffer);
             decoder.Append(receiveBuffer);
+        }
     }
     decoder.Process(reportText);
 
     if (!announced && decoder.IsRecognised()) {
-        const unsigned start = startCount.load();
         Synchronize([this] { AnnounceDevice(); });
         if (start == startCount.load())
             announced = true;
@@ -87,8 +92,22 @@ void TCommThread::Pass() {
         Synchronize([this, &shown] { ShowGroup(shown); });
     // The timer forgets a group once it hears 0xFA, so a group that could not be shown (the
     // program is closing) is not confirmed: the timer keeps it and sends it again next time.
-    if (decoder.endRecordSeen && shown)
-        port.WriteByte(decoder.checksumError ? replyBad : replyGood);
+    // Nor is a reply written after a stop and a new start: it belonged to the port this slot
+    // had then.
+    if (!decoder.endRecordSeen || !shown || start != startCount.load())
+        return;
+    if (decoder.checksumError) {
+        port.WriteByte(replyBad);
+        return;
+    }
+    // Durable before confirmed: the group's block, and the bytes it came in, are on disk
+    // before the timer is told it may forget them.
+    if (journal) {
+        if (decoder.groupComplete)
+            journal->KeepGroup(reportText);
+        journal->BeforeConfirm();
+    }
+    port.WriteByte(replyGood);
 }
 
 void TCommThread::AnnounceDevice() {

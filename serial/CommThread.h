@@ -28,6 +28,24 @@ protected:
     ~TCommThreadHost() = default;
 };
 
+// Where a receiver thread keeps what it receives before the timer is told to forget it. Every
+// call runs on the receiver thread itself, never on the user-interface thread, and must not
+// raise: a failure to keep something is the journal's to report, and receiving goes on.
+class TCommThreadJournal {
+public:
+    // Every byte read from the port, in order.
+    virtual void BytesRead(const std::vector<unsigned char>& bytes) = 0;
+    // A group that was shown; returns once its report block is on stable storage (or keeping it
+    // failed).
+    virtual void KeepGroup(const std::vector<unsigned char>& reportText) = 0;
+    // A 0xFA is about to be written: returns once every byte read so far is on stable storage
+    // (or keeping them failed).
+    virtual void BeforeConfirm() = 0;
+
+protected:
+    ~TCommThreadJournal() = default;
+};
+
 // The background worker of one serial port: polls it every 100 ms, feeds its decoder, hands
 // complete groups to the window and writes the decoder's one-byte reply. Start, stop and
 // settings are user-interface thread operations; they touch the port only while the body is
@@ -38,7 +56,9 @@ public:
     static constexpr std::uint8_t replyGood = 0xFA;
     static constexpr std::uint8_t replyBad = 0xF0;
 
-    TCommThread(TCommThreadHost& host, const std::string& portName, std::int32_t baudRate);
+    // `journal` may be null: nothing is kept then.
+    TCommThread(TCommThreadHost& host, const std::string& portName, std::int32_t baudRate,
+                TCommThreadJournal* journal = nullptr);
     ~TCommThread() override;
 
     // Opens the port and resumes the body; when the port cannot be opened the thread stays
@@ -62,8 +82,10 @@ private:
     void ShowGroup(bool& shown);
 
     TCommThreadHost& host;
-    // Counts starts, so that a pass that was paused inside its announcement and resumed by a
-    // later start does not mark the new start as announced.
+    TCommThreadJournal* journal;
+    // Counts starts, so that a pass that was paused inside a call to the window and resumed by
+    // a later start neither marks the new start as announced nor writes its reply to the port
+    // the slot has now.
     std::atomic<unsigned> startCount{0};
     bool announced = false;
     std::vector<unsigned char> receiveBuffer;

@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Where received groups are kept: $XDG_DATA_HOME/tavro/received, or ~/.local/share/tavro/received
+// when XDG_DATA_HOME is unset, empty or not an absolute path (the XDG base directory rules).
+std::string JournalFolder();
+
+// Why something could not be kept: the file or folder concerned and the system's error number.
+struct TJournalError {
+    std::string path;
+    int osError = 0;
+    // The system's words for osError ("No space left on device").
+    std::string Reason() const;
+};
+
+// The journal of one run of the program. The timer forgets a group once it hears 0xFA, so
+// every group is put on stable storage before it is confirmed:
+//   STEM.txt        every completed group's report block, in the order received, each carriage
+//                   return written as CR LF: what "Save as" writes for a view of these groups;
+//   STEM-COMn.bin   every byte read from the port of slot n (1..16), in order, as read.
+// STEM is the local time at which the run's first file was made, YYYY-MM-DD_HH-MM-SS, with -2,
+// -3, ... after it when files of that name exist. Nothing is made before it is needed, so a run
+// without received bytes leaves no file, and nothing is ever deleted.
+//
+// A failed write never leaves a part of it in a file: the file is cut back to its last good
+// length, and what could not be written is kept in memory and written first at the next call,
+// so once the disk takes writes again the files are whole and in order.
+//
+// AppendBlock may be called from any thread. The capture calls of one label must come from one
+// thread at a time (each receiver thread has its own label).
+class TJournal {
+public:
+    static constexpr int captureCount = 16;
+    // What may wait in memory for a disk that takes no writes. Blocks are about 1 KiB each, so
+    // the text limit is never reached in practice; a capture past its limit is given up for the
+    // rest of the run rather than written with a hole in it.
+    static constexpr std::size_t pendingTextLimit = 64 * 1024 * 1024;
+    static constexpr std::size_t pendingCaptureLimit = 8 * 1024 * 1024;
+
+    using Clock = std::function<std::time_t()>;
+
+    // `folder` is made (with its parents, mode 0700) when the first file is. `now` gives the time
+    // the run's file names are made from (the system clock by default).
+    explicit TJournal(std::string folder, Clock now = {});
+    ~TJournal();
+    TJournal(const TJournal&) = delete;
+    TJournal& operator=(const TJournal&) = delete;
+
+    // Appends bytes read from the port of slot `label` (1..captureCount) to its capture. They are
+    // handed to the system, not synced.
+    std::optional<TJournalError> AppendCapture(int label, const unsigned char* data, std::size_t size);
+    // Returns without an error once everything appended to capture `label` is on stable storage.
+    std::optional<TJournalError> SyncCapture(int label);
+    // Appends one report block and returns without an error once it is on stable storage.
+    std::optional<TJournalError> AppendBlock(const std::vector<unsigned char>& block);
+
+    const std::string& Folder() const { return folder; }
+    // The run's files (made or still to be made); empty until the run's first file was made.
+    std::string TextPath() const;
+    std::string CapturePath(int label) const;
+
+private:
+    class File;
+
+    // The run's stem, chosen and claimed by making `first` under it; the folder is made first.
+    std::optional<TJournalError> Create(File& file, const std::string& suffix);
+    std::optional<TJournalError> ChooseStem(File& first, const std::string& suffix);
+
+    std::string folder;
+    Clock now;
+    mutable std::mutex stemMutex; // guards stem
+    std::string stem;
+    std::mutex textMutex;
+    std::unique_ptr<File> text;
+    std::array<std::unique_ptr<File>, captureCount> captures;
+};
