@@ -73,13 +73,7 @@ TMainForm::TMainForm() {
 
     // While listening, ports that could not be opened are tried again now and then, so that
     // an adapter plugged in after the start, or plugged back in, is listened to as well.
-    connect(&rescanTimer, &QTimer::timeout, this, [this] {
-        try {
-            ListenOnNewPorts();
-        } catch (...) {
-            Application->HandleException();
-        }
-    });
+    connect(&rescanTimer, &QTimer::timeout, this, [this] { CallGuarded([this] { ListenOnNewPorts(); }); });
     rescanTimer.start(rescanInterval);
     ActionList1->UpdateAll();
 }

@@ -111,6 +111,17 @@ void TApplication::HandleException() {
         ShowException(error);
 }
 
+void CallGuarded(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (...) {
+        if (Application)
+            Application->HandleException();
+        else
+            qWarning("%s", ExceptionMessage(std::current_exception()).c_str());
+    }
+}
+
 int RunApplication(int& argc, char** argv, const std::function<std::unique_ptr<QWidget>()>& createMainWindow) {
     std::unique_ptr<TApplication> ownApplication;
     TApplication* application = Application;

@@ -62,6 +62,11 @@ private:
 
 extern TApplication* Application;
 
+// Runs `call`; whatever it raises goes to the application-level handler (HandleException) and
+// no further. For code that Qt calls directly, such as a timer's slot, where an exception must
+// not reach Qt's event loop. User-interface thread.
+void CallGuarded(const std::function<void()>& call);
+
 // The program entry: creates the application (or uses the one that exists), creates the main
 // window, shows it and runs the event loop unless the application is terminating already, then
 // destroys the window before the application. An error raised on the way (also by

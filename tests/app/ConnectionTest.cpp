@@ -171,5 +171,28 @@ TEST_F(ConnectionTest, UnpluggedTimerIsFoundAgainWhenPluggedBackIn) {
     EXPECT_EQ(Collect(3, 1), Bytes{0xFA});
 }
 
+TEST_F(ConnectionTest, OnlyPortUnpluggedAgainAndAgainNeverAsks) {
+    // The coach's adapter is the laptop's only port; it is pulled out and plugged back in
+    // twice. Nothing asks, nothing ends, and every group is taken.
+    Plug({3});
+    OpenWindow();
+    for (int round = 1; round <= 3; ++round) {
+        if (round > 1) {
+            ports.erase(3);
+            ASSERT_TRUE(WaitUntil([&] { return !form->CommThread(2).IsPortOpen(); })) << round;
+            EXPECT_FALSE(form->PortChosen());
+            EXPECT_EQ(Panel(0), "Opened Com Port:  ");
+            EXPECT_EQ(Panel(1), "");
+            Plug({3});
+            ASSERT_TRUE(WaitUntil([&] { return form->CommThread(2).IsPortOpen(); })) << round;
+        }
+        Port(3).Send(example::groupBytes);
+        EXPECT_EQ(Collect(3, 1), Bytes{0xFA}) << round;
+        EXPECT_EQ(form->GroupCount(), round);
+    }
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_FALSE(application->Terminated());
+}
+
 } // namespace
 } // namespace window

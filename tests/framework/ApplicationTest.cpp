@@ -79,6 +79,15 @@ TEST_P(ShowExceptionTest, ShowsMessageAndGoesOn) {
     EXPECT_FALSE(app->Terminated());
 }
 
+TEST_P(ShowExceptionTest, GuardedCallShowsMessageAndGoesOn) {
+    CaptureMessageBoxes();
+    CallGuarded(GetParam().raise);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, GetParam().message);
+    EXPECT_EQ(boxes[0].icon, miError);
+    EXPECT_FALSE(app->Terminated());
+}
+
 INSTANTIATE_TEST_SUITE_P(Errors, ShowExceptionTest,
                          ::testing::Values(ShownRow{"Convert", [] { StrToInt(""); }, "'' is not a valid integer value"},
                                            ShownRow{"FOpen", [] { throw EFOpenError("Cannot open file /x.txt"); },

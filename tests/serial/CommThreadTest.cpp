@@ -49,6 +49,28 @@ public:
     std::function<void()> onGroup;
 };
 
+// Plays the journal: records what it is asked to keep, and whether the timer had already heard
+// a reply at that moment (it must not have: durable before confirmed).
+class RecordingJournal : public TCommThreadJournal {
+public:
+    void BytesRead(const std::vector<unsigned char>& bytes) override {
+        read.insert(read.end(), bytes.begin(), bytes.end());
+    }
+    void KeepGroup(const std::vector<unsigned char>& text) override {
+        Event("keep " + std::string(text.begin(), text.end()));
+    }
+    void BeforeConfirm() override { Event("confirm"); }
+
+    void Event(const std::string& what) {
+        const bool replied = timerSide && !timerSide->Receive(1, 0ms).empty();
+        events.push_back(what + (replied ? " after the reply" : ""));
+    }
+
+    const PseudoTerminal* timerSide = nullptr;
+    Bytes read;
+    std::vector<std::string> events;
+};
+
 class CommThreadTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -69,8 +91,8 @@ protected:
     Bytes Collect(PseudoTerminal& port, std::size_t count, int timeoutMs = patienceMs) {
         return CollectFrom(port, count, timeoutMs);
     }
-    void Start(int number) {
-        thread = std::make_unique<TCommThread>(host, "COM" + std::to_string(number), 9600);
+    void Start(int number, TCommThreadJournal* journal = nullptr) {
+        thread = std::make_unique<TCommThread>(host, "COM" + std::to_string(number), 9600, journal);
         thread->StartComm();
     }
 
@@ -124,6 +146,46 @@ TEST_F(CommThreadTest, RepliesAfterTheGroupWasHandedOver) {
     EXPECT_EQ(host.groups.size(), 1u);
     // One byte per ended group, nothing on quiet polls.
     EXPECT_TRUE(Collect(port, 1, 400).empty());
+}
+
+TEST_F(CommThreadTest, GroupIsKeptBeforeItIsConfirmed) {
+    PseudoTerminal port(dir.path, 1);
+    RecordingJournal journal;
+    journal.timerSide = &port;
+    Start(1, &journal);
+    host.onGroup = [&] { journal.Event("shown"); };
+    port.Send(emptyGroup());
+    EXPECT_EQ(Collect(port, 1), Bytes{0xFA});
+    ASSERT_EQ(host.groups.size(), 1u);
+    EXPECT_EQ(journal.events, (std::vector<std::string>{"shown", "keep " + host.groups[0], "confirm"}));
+    // A refused group is neither kept nor confirmed; every byte read is handed over in order.
+    port.Send(emptyGroup(true));
+    EXPECT_EQ(Collect(port, 1), Bytes{0xF0});
+    EXPECT_EQ(journal.events.size(), 3u);
+    Bytes sent = emptyGroup();
+    const Bytes refused = emptyGroup(true);
+    sent.insert(sent.end(), refused.begin(), refused.end());
+    EXPECT_EQ(journal.read, sent);
+}
+
+TEST_F(CommThreadTest, ReplyOfAGroupShownBeforeARestartIsNotWritten) {
+    PseudoTerminal port(dir.path, 1);
+    RecordingJournal journal;
+    Start(1, &journal);
+    // The window stops and starts the slot while the group is being shown (as a disconnect
+    // and connect, or the settings command, would): the reply belonged to the port as it was.
+    host.onGroup = [&] {
+        host.onGroup = nullptr;
+        thread->StopComm();
+        thread->StartComm();
+    };
+    port.Send(emptyGroup());
+    ASSERT_TRUE(WaitUntil([&] { return host.groups.size() == 1; }));
+    EXPECT_TRUE(Collect(port, 1, 400).empty());
+    EXPECT_TRUE(journal.events.empty());
+    // The timer sends it again, and the new start answers as usual.
+    port.Send(emptyGroup());
+    EXPECT_EQ(Collect(port, 1), Bytes{0xFA});
 }
 
 TEST_F(CommThreadTest, GroupThatCannotBeShownIsNotConfirmed) {

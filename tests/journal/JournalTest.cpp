@@ -1,0 +1,249 @@
+// SPDX-License-Identifier: MIT
+// The journal over real files: what it writes, where, under which names, and what a disk that
+// refuses writes leaves behind.
+#include "Journal.h"
+#include "PseudoTerminal.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<unsigned char>;
+
+Bytes BytesOf(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// 2026-12-08 10:15:30 local time, whatever the zone.
+std::time_t FixedTime() {
+    std::tm local{};
+    local.tm_year = 2026 - 1900;
+    local.tm_mon = 11;
+    local.tm_mday = 8;
+    local.tm_hour = 10;
+    local.tm_min = 15;
+    local.tm_sec = 30;
+    local.tm_isdst = -1;
+    return std::mktime(&local);
+}
+const std::string fixedStem = "2026-12-08_10-15-30";
+
+const Bytes blockA =
+    BytesOf("MCH:       \t001\r\rRecord Date:\t\r\r\r\rEnd Time:       \t\r" + std::string(72, '-') + "\r\r");
+const Bytes blockB = BytesOf("MCH:       \t002\r\r\r");
+
+// What "Save as" writes for these blocks: every carriage return as CR LF.
+std::string AsSaved(std::initializer_list<const Bytes*> blocks) {
+    std::string text;
+    for (const Bytes* block : blocks)
+        for (unsigned char c : *block)
+            text += c == '\r' ? std::string("\r\n") : std::string(1, static_cast<char>(c));
+    return text;
+}
+
+class JournalTest : public ::testing::Test {
+protected:
+    TempDir home;
+    fs::path folder = home.path / "data" / "tavro" / "received";
+    TJournal journal{folder.string(), FixedTime};
+};
+
+// ---- Where ----
+
+struct FolderRow {
+    const char* name;
+    std::optional<std::string> dataHome; // nullopt: unset
+    std::string expected;                // "~" stands for HOME
+};
+
+class JournalFolderTest : public ::testing::TestWithParam<FolderRow> {
+protected:
+    void SetUp() override {
+        for (const char* name : {"XDG_DATA_HOME", "HOME"})
+            if (const char* value = std::getenv(name))
+                saved.emplace_back(name, value);
+        setenv("HOME", "/home/coach", 1);
+    }
+    void TearDown() override {
+        unsetenv("XDG_DATA_HOME");
+        for (const auto& [name, value] : saved)
+            setenv(name.c_str(), value.c_str(), 1);
+    }
+    std::vector<std::pair<std::string, std::string>> saved;
+};
+
+TEST_P(JournalFolderTest, FollowsTheBaseDirectoryRules) {
+    if (GetParam().dataHome)
+        setenv("XDG_DATA_HOME", GetParam().dataHome->c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(JournalFolder(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Environments, JournalFolderTest,
+                         ::testing::Values(FolderRow{"Unset", std::nullopt, "/home/coach/.local/share/tavro/received"},
+                                           FolderRow{"Empty", "", "/home/coach/.local/share/tavro/received"},
+                                           FolderRow{"Relative", "data", "/home/coach/.local/share/tavro/received"},
+                                           FolderRow{"Absolute", "/srv/data", "/srv/data/tavro/received"},
+                                           FolderRow{"TrailingSlash", "/srv/data/", "/srv/data/tavro/received"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- What ----
+
+TEST_F(JournalTest, NothingIsMadeBeforeSomethingIsKept) {
+    EXPECT_FALSE(journal.SyncCapture(3));
+    EXPECT_FALSE(fs::exists(home.path / "data"));
+    EXPECT_EQ(journal.TextPath(), "");
+}
+
+TEST_F(JournalTest, BlocksAreKeptAsSaveAsWritesThem) {
+    ASSERT_FALSE(journal.AppendBlock(blockA));
+    ASSERT_FALSE(journal.AppendBlock(blockB));
+    EXPECT_EQ(journal.TextPath(), (folder / (fixedStem + ".txt")).string());
+    EXPECT_EQ(ReadFile(journal.TextPath()), AsSaved({&blockA, &blockB}));
+    // The folder and its missing parents are private to the user.
+    for (const fs::path& made : {home.path / "data", home.path / "data" / "tavro", folder}) {
+        struct stat info {};
+        ASSERT_EQ(stat(made.c_str(), &info), 0) << made;
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << made;
+    }
+}
+
+TEST_F(JournalTest, CapturesKeepEveryByteOfTheirSlotUnderTheRunsStem) {
+    const Bytes first{0xAB, 0xC0, 0x00, 0x0D, 0x0A, 0x00};
+    const Bytes second{0xFF, 0x0D};
+    ASSERT_FALSE(journal.AppendCapture(3, first.data(), first.size()));
+    ASSERT_FALSE(journal.AppendCapture(1, second.data(), second.size()));
+    ASSERT_FALSE(journal.AppendCapture(3, second.data(), second.size()));
+    ASSERT_FALSE(journal.SyncCapture(3));
+    ASSERT_FALSE(journal.AppendBlock(blockB));
+    EXPECT_EQ(journal.CapturePath(3), (folder / (fixedStem + "-COM3.bin")).string());
+    EXPECT_EQ(ReadFile(journal.CapturePath(3)),
+              "\xAB\xC0" + std::string(1, '\0') + "\r\n" + std::string(1, '\0') + "\xFF\r");
+    EXPECT_EQ(ReadFile(journal.CapturePath(1)), "\xFF\r");
+    EXPECT_TRUE(fs::exists(folder / (fixedStem + ".txt")));
+}
+
+// ---- Names ----
+
+struct CollisionRow {
+    const char* name;
+    std::vector<std::string> existing; // "S" stands for the run's time stem
+    std::string stem;
+};
+
+class JournalNameTest : public JournalTest, public ::testing::WithParamInterface<CollisionRow> {};
+
+TEST_P(JournalNameTest, NeverReusesAnEarlierRunsName) {
+    fs::create_directories(folder);
+    auto withStem = [](std::string name) { return name.replace(0, 1, fixedStem); };
+    for (const std::string& name : GetParam().existing)
+        std::ofstream(folder / withStem(name)) << "earlier run";
+    ASSERT_FALSE(journal.AppendBlock(blockB));
+    EXPECT_EQ(journal.TextPath(), (folder / (withStem(GetParam().stem) + ".txt")).string());
+    for (const std::string& name : GetParam().existing)
+        EXPECT_EQ(ReadFile(folder / withStem(name)), "earlier run");
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, JournalNameTest,
+                         ::testing::Values(CollisionRow{"Empty", {}, "S"}, CollisionRow{"TextExists", {"S.txt"}, "S-2"},
+                                           CollisionRow{"OnlyACaptureExists", {"S-COM2.bin"}, "S-2"},
+                                           CollisionRow{"TwoEarlierRuns", {"S.txt", "S-2.txt", "S-2-COM1.bin"}, "S-3"},
+                                           CollisionRow{"OnlyTheSecondExists", {"S-2.txt"}, "S"},
+                                           CollisionRow{"OtherFilesDoNotCount", {"S.txt.bak", "S-notes.txt"}, "S"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Failures ----
+
+TEST_F(JournalTest, FolderThatCannotBeMadeIsTriedAgainWithNothingLost) {
+    std::ofstream(home.path / "data") << "a file where the folder should be";
+    const auto error = journal.AppendBlock(blockA);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->osError, ENOTDIR);
+    EXPECT_EQ(error->path, (home.path / "data" / "tavro").string());
+    EXPECT_FALSE(error->Reason().empty());
+    ASSERT_TRUE(journal.AppendBlock(blockB));
+
+    fs::remove(home.path / "data");
+    ASSERT_FALSE(journal.AppendBlock(blockA));
+    // Both earlier blocks were kept in memory and come first, in order.
+    EXPECT_EQ(ReadFile(journal.TextPath()), AsSaved({&blockA, &blockB, &blockA}));
+}
+
+// A disk that stops taking bytes part-way through a write: a file size limit (EFBIG) in a child
+// process, where it cannot disturb the test program. The child reports which step went wrong.
+struct FullDiskRow {
+    const char* name;
+    bool capture;
+};
+
+class JournalFullDiskTest : public JournalTest, public ::testing::WithParamInterface<FullDiskRow> {};
+
+TEST_P(JournalFullDiskTest, FailedAppendLeavesTheFileAsItWasAndIsWrittenLater) {
+    const bool capture = GetParam().capture;
+    auto append = [&](const Bytes& bytes) {
+        if (!capture)
+            return journal.AppendBlock(bytes);
+        if (auto error = journal.AppendCapture(2, bytes.data(), bytes.size()))
+            return error;
+        return journal.SyncCapture(2);
+    };
+    auto path = [&] { return capture ? journal.CapturePath(2) : journal.TextPath(); };
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        if (append(blockA))
+            _exit(10);
+        const auto goodSize = fs::file_size(path());
+        const rlimit tight{goodSize + 10, RLIM_INFINITY};
+        if (setrlimit(RLIMIT_FSIZE, &tight) != 0)
+            _exit(11);
+        const auto error = append(blockB);
+        if (!error || error->osError != EFBIG)
+            _exit(12);
+        if (fs::file_size(path()) != goodSize)
+            _exit(13); // part of the failed block stayed in the file
+        const rlimit loose{RLIM_INFINITY, RLIM_INFINITY};
+        if (setrlimit(RLIMIT_FSIZE, &loose) != 0)
+            _exit(14);
+        if (append(blockA))
+            _exit(15);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "step that failed in the child";
+
+    const std::string expected = capture ? std::string(blockA.begin(), blockA.end()) +
+                                               std::string(blockB.begin(), blockB.end()) +
+                                               std::string(blockA.begin(), blockA.end())
+                                         : AsSaved({&blockA, &blockB, &blockA});
+    const fs::path file = folder / (fixedStem + (capture ? "-COM2.bin" : ".txt"));
+    EXPECT_EQ(ReadFile(file), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, JournalFullDiskTest,
+                         ::testing::Values(FullDiskRow{"Text", false}, FullDiskRow{"Capture", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
