@@ -161,20 +161,22 @@ void jsonSeconds(std::string& out, std::string_view time) {
         out += "null";
 }
 
-void jsonMember(std::string& out, std::string_view name, std::string_view text) {
+// `"name": value, ` with the value written by `put`.
+template <typename Put>
+void jsonMember(std::string& out, std::string_view name, std::string_view value, Put put) {
     out += '"';
     out += name;
     out += "\": ";
-    jsonString(out, text);
+    put(out, value);
     out += ", ";
 }
 
+void jsonMember(std::string& out, std::string_view name, std::string_view text) {
+    jsonMember(out, name, text, jsonString);
+}
+
 void jsonSecondsMember(std::string& out, std::string_view name, std::string_view time) {
-    out += '"';
-    out += name;
-    out += "\": ";
-    jsonSeconds(out, time);
-    out += ", ";
+    jsonMember(out, name, time, jsonSeconds);
 }
 
 class JsonWriter : public TableWriter {
