@@ -15,6 +15,7 @@ constexpr std::string_view fastestLabel = "Fastest Lap Time:";
 constexpr std::string_view slowestLabel = "Slowest Lap Time:";
 constexpr std::string_view endTimeLabel = "End Time:";
 constexpr std::size_t hyphenCount = 72;
+constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
 // How much of an unexpected line a message quotes.
 constexpr std::size_t quotedBytes = 40;
 
@@ -170,6 +171,9 @@ void ReportParser::Finish() {
 
 void ReportParser::EndLine(std::string_view line, bool overlong) {
     ++lineNumber;
+    // Editors on some systems start a text they save in UTF-8 with a byte-order mark.
+    if (lineNumber == 1 && line.starts_with(byteOrderMark))
+        line.remove_prefix(byteOrderMark.size());
     OnLine(line, overlong);
     partial.clear();
     partialOverlong = false;

@@ -21,10 +21,11 @@ struct Problem {
 // saved again) and hands over one GroupRow per complete block. Bytes come in pieces of any
 // size; CR LF, LF and CR each end a line, also when a CR LF is split between two pieces, and
 // a last line without a line end still counts. Empty lines between blocks are skipped; the
-// trailing spaces and TABs that some editors strip are not needed. A line that belongs to no
-// block, and a block that breaks off, are reported through the problem callback once they
-// are over (a run of stray lines is one problem); reading goes on at the next block. Memory
-// stays bounded: one block's laps at most, and a line is kept up to maxLineBytes.
+// trailing spaces and TABs that some editors strip are not needed, and a UTF-8 byte-order
+// mark before the first line is skipped. A line that belongs to no block, and a block that
+// breaks off, are reported through the problem callback once they are over (a run of stray
+// lines is one problem); reading goes on at the next block. Memory stays bounded: one
+// block's laps at most, and a line is kept up to maxLineBytes.
 class ReportParser {
 public:
     using GroupSink = std::function<void(const GroupRow& group, std::size_t firstLine)>;
