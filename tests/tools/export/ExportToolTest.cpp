@@ -230,7 +230,7 @@ TEST_F(ExportToolTest, ExitStatusAndMessages) {
     std::vector<unsigned char> open = example::groupBytes;
     open.resize(open.size() - 8); // no end record
     const std::string cut = file("cut.bin", bytesText(example::groupBytes) + std::string(open.begin(), open.end()));
-    const std::string noise = file("noise.bin", std::string("\x01\x02\x03 no group here\x00\x7F", 21));
+    const std::string noise = file("noise.bin", std::string("\x01\x02\x03 no group here\x00\x7F", 19));
     const std::string missing = quoted((dir.path / "missing.txt").string());
     const std::string folder = quoted(dir.path.string());
 
