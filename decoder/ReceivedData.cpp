@@ -151,6 +151,8 @@ bool TReceivedData::ParseSection(std::size_t from, std::size_t to, std::vector<u
             groupComplete = true;
             answeredFailure = noPosition;
             BuildReport(reportText);
+            if (onGroupComplete)
+                onGroupComplete(*this);
             ClearGroup();
             return true;
         }

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string_view>
 #include <vector>
 
 // Decoder of one port's byte stream: finds the timer's header units, parses the open group
@@ -44,6 +46,15 @@ public:
     void StoreLap(std::size_t offset, unsigned n);
     void StoreSplit(std::size_t offset, unsigned n);
     void BuildReport(std::vector<unsigned char>& output) const;
+
+    // What the report shows after "End Time:": a single space when the last shown split is
+    // later than the end time (the end time then belongs to no lap shown), else the end time.
+    std::string_view EndTimeField() const;
+
+    // Called once per completed group, right after its report block was built and before the
+    // lists and single times are emptied, so that a caller can read the group's values
+    // themselves (tavro-export does). Empty in the program.
+    std::function<void(const TReceivedData&)> onGroupComplete;
 
     std::vector<unsigned char> buffer;
     std::vector<unsigned char> headerPattern;

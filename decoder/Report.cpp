@@ -20,6 +20,13 @@ bool greaterOrdinal(const std::string& a, const std::string& b) {
 
 } // namespace
 
+std::string_view TReceivedData::EndTimeField() const {
+    const std::size_t n = std::min(laps.size(), splits.size());
+    if (n >= 1 && greaterOrdinal(splits[n - 1].text, endTime.text))
+        return " ";
+    return endTime.text;
+}
+
 void TReceivedData::BuildReport(std::vector<unsigned char>& output) const {
     output.clear();
     const std::size_t n = std::min(laps.size(), splits.size());
@@ -52,11 +59,7 @@ void TReceivedData::BuildReport(std::vector<unsigned char>& output) const {
         put(output, "\r");
     }
     put(output, "\rEnd Time:       \t");
-    // A last split later than the end time means the end time belongs to no lap shown here.
-    if (n >= 1 && greaterOrdinal(splits[n - 1].text, endTime.text))
-        put(output, " ");
-    else
-        put(output, endTime.text);
+    put(output, EndTimeField());
     put(output, "\r-------------------------------------");
     put(output, "-----------------------------------\r\r");
 }

@@ -245,6 +245,39 @@ TEST(DecoderTest, TwoGroupsInOnePollAreBothDelivered) {
     EXPECT_EQ(f.out.replies, (Bytes{replyGood, replyGood, replyGood}));
 }
 
+TEST(DecoderTest, GroupObserverSeesEachCompletedGroupBeforeItIsCleared) {
+    // A refused sending, then two good groups in one poll: the observer runs once per good
+    // group, with that group's own values, never for the refused one.
+    const Bytes refused = wire::groupBytes({wire::record(wire::group, 9, {}), lapRecord(1, 9)}, true);
+    const Bytes first = wire::groupBytes({wire::record(wire::group, 1, {}), lapRecord(1, 1), lapRecord(2, 2),
+                                          wire::record(wire::fastest, 0, wire::timePayload(0, 1, 1, 0)),
+                                          wire::record(wire::endTime, 0, wire::timePayload(0, 0, 1, 0))});
+    const Bytes second = wire::groupBytes({wire::record(wire::group, 2, {})});
+    struct Seen {
+        std::string group;
+        std::vector<std::string> laps;
+        bool hasFastest;
+        std::string endTimeField;
+        std::string report;
+        bool operator==(const Seen&) const = default;
+    };
+    Feeder f;
+    std::vector<Seen> seen;
+    f.d.onGroupComplete = [&](const TReceivedData& d) {
+        std::vector<std::string> laps;
+        for (const TMyTime& t : d.laps)
+            laps.push_back(t.text);
+        seen.push_back(
+            {d.groupNumber.text, laps, d.hasFastest, std::string(d.EndTimeField()), wire::text(f.reportText)});
+    };
+    f.feed(refused, 8);
+    EXPECT_TRUE(seen.empty());
+    f.feed(wire::concat({first, second}), 4096);
+    ASSERT_EQ(f.out.reports.size(), 2u);
+    EXPECT_EQ(seen, (std::vector<Seen>{{"001", {"0:01'01.00", "0:01'02.00"}, true, " ", f.out.reports[0]},
+                                       {"002", {}, false, "", f.out.reports[1]}}));
+}
+
 TEST(DecoderTest, DateAndGroupNumberCarryOverToTheNextGroup) {
     const Bytes first = wire::groupBytes(
         {wire::record(wire::group, 5, {}), wire::record(wire::date, 0, wire::datePayload(7, 11, 22, 4))});

@@ -2,6 +2,7 @@
 // tavro-decode: replays a raw capture of what a timer sent through one decoder, the way the
 // receiver thread feeds it, and prints what the program would show and save.
 
+#include "CaptureReplay.h"
 #include "ReceivedData.h"
 #include "Version.h"
 
@@ -10,7 +11,6 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,8 +18,8 @@
 
 namespace {
 
-// One poll at 9600 bit/s: 100 ms of 10-bit characters.
-constexpr std::size_t defaultChunkBytes = 96;
+constexpr std::size_t defaultChunkBytes = CaptureReplay::pollBytes;
+constexpr std::size_t readBytes = 64 * 1024;
 constexpr int exitUsage = 2;
 constexpr unsigned char replyGood = 0xFA;
 constexpr unsigned char replyBad = 0xF0;
@@ -54,11 +54,6 @@ std::optional<std::size_t> parseCount(std::string_view text) {
     if (error != std::errc() || end != text.data() + text.size() || value == 0)
         return std::nullopt;
     return value;
-}
-
-bool readAll(std::istream& in, std::vector<unsigned char>& out) {
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
 }
 
 } // namespace
@@ -99,16 +94,13 @@ int main(int argc, char** argv) {
         capturePath = std::string(arg);
     }
 
-    std::vector<unsigned char> capture;
+    std::ifstream file;
     if (capturePath) {
-        std::ifstream in(*capturePath, std::ios::binary);
-        if (!in)
+        file.open(*capturePath, std::ios::binary);
+        if (!file)
             return fail("cannot open capture '" + *capturePath + "': " + std::strerror(errno));
-        if (!readAll(in, capture))
-            return fail("cannot read capture '" + *capturePath + "'");
-    } else if (!readAll(std::cin, capture)) {
-        return fail("cannot read standard input");
     }
+    std::istream& in = capturePath ? static_cast<std::istream&>(file) : std::cin;
 
     std::ofstream replies;
     if (repliesPath) {
@@ -118,31 +110,26 @@ int main(int argc, char** argv) {
     }
 
     TReceivedData decoder;
-    std::vector<unsigned char> reportText;
     std::string output;
-    auto processOnce = [&] {
-        decoder.Process(reportText);
-        if (decoder.groupComplete) {
+    CaptureReplay replay(decoder, chunk, [&](const TReceivedData& d, const std::vector<unsigned char>& reportText) {
+        if (d.groupComplete) {
             for (const unsigned char c : reportText) {
                 output += static_cast<char>(c);
                 if (c == '\r')
                     output += '\n';
             }
         }
-        if (decoder.endRecordSeen && replies)
-            replies.put(static_cast<char>(decoder.checksumError ? replyBad : replyGood));
-    };
-
-    std::vector<unsigned char> piece;
-    for (std::size_t pos = 0; pos < capture.size(); pos += chunk) {
-        const std::size_t n = std::min(chunk, capture.size() - pos);
-        piece.assign(capture.begin() + static_cast<std::ptrdiff_t>(pos),
-                     capture.begin() + static_cast<std::ptrdiff_t>(pos + n));
-        decoder.Append(piece);
-        processOnce();
+        if (d.endRecordSeen && replies)
+            replies.put(static_cast<char>(d.checksumError ? replyBad : replyGood));
+    });
+    std::vector<char> piece(readBytes);
+    while (in) {
+        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        replay.Feed(reinterpret_cast<const unsigned char*>(piece.data()), static_cast<std::size_t>(in.gcount()));
     }
-    while (decoder.groupComplete)
-        processOnce();
+    if (in.bad())
+        return fail(capturePath ? "cannot read capture '" + *capturePath + "'" : "cannot read standard input");
+    replay.Finish();
 
     std::cout.write(output.data(), static_cast<std::streamsize>(output.size()));
     std::cout.flush();
