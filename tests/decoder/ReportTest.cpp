@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ReceivedData.h"
 #include "Wire.h"
+#include "WorkedExample.h"
 
 #include <gtest/gtest.h>
 
@@ -42,13 +43,7 @@ void fillExample(TReceivedData& d, bool withStatistics, bool withEndTime) {
 
 TEST(ReportTest, WorkedExample) {
     // The group's number, date and laps, the same with or without statistics and end time.
-    const std::vector<std::string> head{"MCH:       \t007",
-                                        "",
-                                        "Record Date:\t2007-11-22\tThursday",
-                                        "",
-                                        "Lap1:\t0:01'02.03\tSplit1:\t0:01'02.03",
-                                        "",
-                                        "Lap2:\t0:00'58.10\tSplit2:\t0:02'00.13"};
+    const std::vector<std::string>& head = example::twoLapReportHead;
     struct Row {
         bool statistics;
         bool endTime;

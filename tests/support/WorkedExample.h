@@ -43,4 +43,14 @@ inline std::string reportText(const std::string& lineEnd) {
     return text;
 }
 
+// The report's own worked example: group 007, Thursday 2007-11-22, two laps of 0:01'02.03 and
+// 0:00'58.10. Its first lines, the same with or without the statistics and the end time.
+inline const std::vector<std::string> twoLapReportHead{"MCH:       \t007",
+                                                       "",
+                                                       "Record Date:\t2007-11-22\tThursday",
+                                                       "",
+                                                       "Lap1:\t0:01'02.03\tSplit1:\t0:01'02.03",
+                                                       "",
+                                                       "Lap2:\t0:00'58.10\tSplit2:\t0:02'00.13"};
+
 } // namespace example

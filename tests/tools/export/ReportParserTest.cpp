@@ -3,6 +3,7 @@
 #include "GroupFromDecoder.h"
 
 #include "ReceivedData.h"
+#include "WorkedExample.h"
 
 #include <gtest/gtest.h>
 
@@ -57,13 +58,7 @@ Lines concat(std::initializer_list<Lines> parts) {
 }
 
 // The worked example's group: number 7, Thursday 2007-11-22, two laps.
-const Lines exampleHead{"MCH:       \t007",
-                        "",
-                        "Record Date:\t2007-11-22\tThursday",
-                        "",
-                        "Lap1:\t0:01'02.03\tSplit1:\t0:01'02.03",
-                        "",
-                        "Lap2:\t0:00'58.10\tSplit2:\t0:02'00.13"};
+const Lines& exampleHead = example::twoLapReportHead;
 const Lines exampleWithStatistics =
     concat({exampleHead,
             {"", "Average Lap Time:   \t0:01'00.06", "Fastest Lap Time:   \t0:00'58.10",
