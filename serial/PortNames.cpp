@@ -223,10 +223,11 @@ std::string DescribeUnopenablePorts(const TPortRoots& roots, std::uint32_t lastP
         TCommPort probe;
         probe.SetPortName(port.devicePath);
         try {
-            probe.OpenCommPort();
+            probe.OpenCommPort(roots);
             probe.CloseCommPort();
         } catch (const ECommError& error) {
-            lines += (lines.empty() ? "" : "\n") + CommErrorReason(error, port.portName, port.devicePath);
+            lines += (lines.empty() ? "" : "\n") +
+                     CommErrorReason(error, port.portName, port.devicePath, probe.GetOpenFailure());
         }
     }
     return lines;

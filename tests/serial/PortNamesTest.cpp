@@ -3,6 +3,7 @@
 
 #include "CommPort.h"
 #include "FakeSystem.h"
+#include "PortHolders.h"
 #include "PseudoTerminal.h"
 
 #include <gtest/gtest.h>
@@ -267,24 +268,39 @@ TEST(PortNamesTest, EnvironmentChoosesThePortAndLockFolders) {
 
 TEST(PortNamesTest, UnopenablePortsAreExplainedOnePerLine) {
     TestPortDir folder;
-    TPortRoots roots;
-    roots.portDir = folder.path.string();
-    EXPECT_EQ(DescribeUnopenablePorts(roots), "No serial ports were found.");
+    EXPECT_EQ(DescribeUnopenablePorts(SystemPortRoots()), "No serial ports were found.");
 
     const PseudoTerminal held(folder.path, 1);
-    TCommPort holder;
-    holder.OpenCommPort();
     std::ofstream(folder.path / "COM2") << "";
     const PseudoTerminal free(folder.path, 3);
     const PseudoTerminal beyond(folder.path, 17);
     std::ofstream(folder.path / "COM18") << "";
-
+    std::ofstream(folder.lockDir.path / "file") << "";
     const std::string com1 = (folder.path / "COM1").string();
     const std::string com2 = (folder.path / "COM2").string();
-    EXPECT_EQ(DescribeUnopenablePorts(roots, 16),
-              "COM1 (" + com1 + "): in use by another program\nCOM2 (" + com2 + "): not a serial port");
-    EXPECT_TRUE(holder.IsOpen());
-    EXPECT_EQ(DescribeUnopenablePorts(roots, 1), "COM1 (" + com1 + "): in use by another program");
+    const std::string self = "in use by " + ProcessName("/proc", getpid()) + " (PID " + std::to_string(getpid()) + ")";
+
+    const struct Row {
+        const char* description;
+        std::string lockDir;
+        std::string com1Reason;
+    } rows[] = {
+        // Our own lock file names the holder.
+        {"held by another port of this program", folder.lockDir.path.string(), self},
+        // Only the exclusive flags say the port is taken.
+        {"held where no lock file can be taken", (folder.lockDir.path / "file" / "locks").string(),
+         "in use by another program"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.description);
+        setenv("TAVRO_LOCK_DIR", row.lockDir.c_str(), 1);
+        TCommPort holder;
+        holder.OpenCommPort();
+        EXPECT_EQ(DescribeUnopenablePorts(SystemPortRoots(), 16),
+                  "COM1 (" + com1 + "): " + row.com1Reason + "\nCOM2 (" + com2 + "): not a serial port");
+        EXPECT_TRUE(holder.IsOpen());
+        EXPECT_EQ(DescribeUnopenablePorts(SystemPortRoots(), 1), "COM1 (" + com1 + "): " + row.com1Reason);
+    }
 }
 
 TEST(PortNamesTest, NoSystemPortsAreReportedAsSuch) {
