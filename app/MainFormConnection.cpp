@@ -15,6 +15,7 @@
 void TMainForm::ListenOnNewPorts() {
     if (!anyPortOpen || portChosen || Application->Terminated())
         return;
+    RefreshSerialPorts();
     for (auto& thread : commThreads)
         if (!thread->IsPortOpen())
             thread->StartComm();
@@ -41,6 +42,7 @@ bool TMainForm::UpdateAnyPortOpen() {
 
 void TMainForm::actConnectExecute() {
     for (;;) {
+        RefreshSerialPorts();
         for (auto& thread : commThreads)
             if (!portChosen)
                 thread->StartComm();
