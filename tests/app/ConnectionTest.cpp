@@ -4,17 +4,25 @@
 #include "WindowFixture.h"
 
 #include <QElapsedTimer>
+#include <QStatusBar>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 namespace window {
 namespace {
 
 using ConnectionTest = WindowTest;
+
+// The status bar's tool tip, brought up to date as the idle updates would.
+std::string StatusToolTip(TMainForm& form) {
+    form.Actions().UpdateAll();
+    return form.findChild<QStatusBar*>(QStringLiteral("StatusBar1"))->toolTip().toStdString();
+}
 
 TEST_F(ConnectionTest, ListensOnAllPortsThenKeepsTheOneThatSpeaks) {
     Plug({1, 3});
@@ -23,6 +31,10 @@ TEST_F(ConnectionTest, ListensOnAllPortsThenKeepsTheOneThatSpeaks) {
     EXPECT_TRUE(form->AnyPortOpen());
     EXPECT_EQ(Panel(0), "Opened Com Port:   COM1 COM3");
     EXPECT_EQ(Panel(1), "");
+    // The real devices behind the links; a pseudo-terminal has no description.
+    const std::string pts1 = std::filesystem::read_symlink(Port(1).link).string();
+    const std::string pts3 = std::filesystem::read_symlink(Port(3).link).string();
+    EXPECT_EQ(StatusToolTip(*form), "COM1: " + pts1 + "\nCOM3: " + pts3);
     EXPECT_FALSE(Action("actConnect").isEnabled());
     EXPECT_TRUE(Action("actDisconnect").isEnabled());
 
@@ -32,6 +44,7 @@ TEST_F(ConnectionTest, ListensOnAllPortsThenKeepsTheOneThatSpeaks) {
     EXPECT_TRUE(form->CommThread(2).IsPortOpen());
     EXPECT_EQ(Panel(0), "Opened Com Port:   COM3");
     EXPECT_EQ(Panel(1), "Receive data from  COM3, baud rate = 9600bps");
+    EXPECT_EQ(StatusToolTip(*form), "COM3: " + pts3);
 }
 
 TEST_F(ConnectionTest, GroupIsShownBeforeItIsAnswered) {
