@@ -71,7 +71,8 @@ struct TCommTimeouts {
 
 // One serial port of the PC, named "COM1".."COM16" as the user sees it. The name is turned into
 // a device at every OpenCommPort through the kept port list (see PortNames.h), so an adapter
-// plugged in later is found on an open after the next refresh.
+// plugged in later is found once the list is refreshed: by the window at every connect and
+// rescan, or when the list is older than a second.
 //
 // A port that another program uses is left alone, as Linux itself would not stop a second
 // open: one whose UUCP lock file names a live process (see PortLock.h), one that another
@@ -106,9 +107,10 @@ public:
     void OpenCommPort();
     // The same, on the given roots instead of this machine's.
     void OpenCommPort(const TPortRoots& roots);
-    // Does nothing if the port is closed. Output not yet sent is discarded, so that closing
-    // never waits for an adapter that has stalled. Raises ceClosePort when the system reports
-    // a failure; the device is released all the same and the port counts as closed.
+    // Does nothing if the port is closed. Output not yet sent after a short grace (the last
+    // reply byte) is discarded, so that closing never waits for an adapter that has stalled.
+    // Raises ceClosePort when the system reports a failure; the device is released all the
+    // same and the port counts as closed.
     void CloseCommPort();
     bool IsOpen() const { return portOpen.load(std::memory_order_acquire); }
 
