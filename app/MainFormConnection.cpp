@@ -9,12 +9,14 @@
 #include "PortNames.h"
 
 #include <QLabel>
+#include <QStatusBar>
 
 #include <algorithm>
 
 void TMainForm::ListenOnNewPorts() {
     if (!listening || portChosen || Application->Terminated())
         return;
+    RefreshSerialPorts();
     for (auto& thread : commThreads)
         if (!thread->IsPortOpen())
             thread->StartComm();
@@ -42,6 +44,7 @@ bool TMainForm::UpdateAnyPortOpen() {
 
 void TMainForm::actConnectExecute() {
     for (;;) {
+        RefreshSerialPorts();
         for (auto& thread : commThreads)
             if (!portChosen)
                 thread->StartComm();
@@ -99,13 +102,23 @@ void TMainForm::PortFailed(TCommThread* thread) {
 
 void TMainForm::actStatusBar1Update(TAction&) {
     std::string ports;
+    // Which device each open slot has, for the user who has several adapters plugged in:
+    // "COM3: /dev/ttyUSB0 (FTDI FT232R USB UART, serial A10K3XYZ)", one line per slot.
+    std::string devices;
     bool recognised = false;
     for (int slot = 0; slot < portCount; ++slot) {
         const TCommThread& thread = *commThreads[static_cast<std::size_t>(slot)];
-        if (thread.IsPortOpen())
-            ports += " COM" + std::to_string(slot + 1);
+        if (thread.IsPortOpen()) {
+            const std::string label = "COM" + std::to_string(slot + 1);
+            ports += " " + label;
+            const std::string description = thread.GetPort().GetDeviceDescription();
+            devices += (devices.empty() ? "" : "\n") + label + ": " + thread.GetPort().GetDeviceName() +
+                       (description.empty() ? "" : " (" + description + ")");
+        }
         recognised = recognised || thread.IsDeviceRecognised();
     }
+    if (const QString toolTip = QString::fromStdString(devices); StatusBar1->toolTip() != toolTip)
+        StatusBar1->setToolTip(toolTip);
     const std::string panel0 = "Opened Com Port:  " + ports;
     const std::string panel1 = recognised ? "Receive data from " + ports + "," + " baud rate = " +
                                                 std::to_string(commThreads[0]->GetPort().GetBaudRate()) + "bps"

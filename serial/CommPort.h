@@ -4,7 +4,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+class TPortLock;
+struct TPortRoots;
 
 // Which operation of TCommPort failed.
 inline constexpr std::uint8_t ceSetBaudRate = 1;
@@ -31,8 +35,10 @@ public:
 // A short English reason for a failure of the port `portName` ("COM1") resolved to
 // `devicePath` ("/dev/ttyUSB0", empty when the name resolved to nothing), e.g.
 // "COM1 (/dev/ttyUSB0): permission denied — add your user to the 'dialout' group and log in
-// again". UTF-8.
-std::string CommErrorReason(const ECommError& error, const std::string& portName, const std::string& devicePath);
+// again". A `cause` (TCommPort::GetOpenFailure) says more than the error value and takes its
+// place: "COM2 (/dev/ttyUSB1): in use by minicom (PID 4711)". UTF-8.
+std::string CommErrorReason(const ECommError& error, const std::string& portName, const std::string& devicePath,
+                            const std::string& cause = {});
 
 enum class TParity : std::uint8_t { none, odd, even };
 enum class TStopBits : std::uint8_t { one, two };
@@ -64,9 +70,16 @@ struct TCommTimeouts {
 };
 
 // One serial port of the PC, named "COM1".."COM16" as the user sees it. The name is turned into
-// a device at every OpenCommPort (see PortNames.h), so an adapter plugged in later is found on
-// the next open. The port is held exclusively: a second TCommPort or another program cannot
-// open it meanwhile.
+// a device at every OpenCommPort through the kept port list (see PortNames.h), so an adapter
+// plugged in later is found once the list is refreshed: by the window at every connect and
+// rescan, or when the list is older than a second.
+//
+// A port that another program uses is left alone, as Linux itself would not stop a second
+// open: one whose UUCP lock file names a live process (see PortLock.h), one that another
+// process holds with TIOCEXCL or flock, one that a kernel driver has taken over (a line
+// discipline other than the ordinary one: PPP, Bluetooth HCI, CAN, ...), and a real device
+// (not a pseudo-terminal) that another process has open. While open, the port is held
+// exclusively (TIOCEXCL, flock) and under our own lock file.
 //
 // No operation may run on two threads at once, except IsOpen and GetBaudRate, which may be read
 // from any thread at any time. Every failure raises ECommError by value.
@@ -81,14 +94,23 @@ public:
     TCommPort(const TCommPort&) = delete;
     TCommPort& operator=(const TCommPort&) = delete;
 
+    // How long an open may keep the calling (user-interface) thread waiting for the kernel.
+    static constexpr auto openPatience = std::chrono::milliseconds(300);
+
     // Does nothing if the port is open. Raises ceOpenPort (no such port, in use, no access,
-    // not a serial port), ceGetState or ceSetState; after a failure nothing is left open and
-    // the same object can try again later. (ceSetupQueues and ceSetTimeouts belong to platforms
-    // where queues and time-outs are requested from the driver; on POSIX the kernel's buffers
-    // suffice and the time-outs are kept by this class, so nothing there can fail.)
+    // not a serial port, ETIMEDOUT when the device did not open within openPatience),
+    // ceGetState or ceSetState; after a failure nothing is left open, GetOpenFailure may say
+    // more, and the same object can try again later. (ceSetupQueues and ceSetTimeouts belong
+    // to platforms where queues and time-outs are requested from the driver; on POSIX the
+    // kernel's buffers suffice and the time-outs are kept by this class, so nothing there can
+    // fail.)
     void OpenCommPort();
-    // Does nothing if the port is closed. Raises ceClosePort when the system reports a failure;
-    // the device is released all the same and the port counts as closed.
+    // The same, on the given roots instead of this machine's.
+    void OpenCommPort(const TPortRoots& roots);
+    // Does nothing if the port is closed. Output not yet sent after a short grace (the last
+    // reply byte) is discarded, so that closing never waits for an adapter that has stalled.
+    // Raises ceClosePort when the system reports a failure; the device is released all the
+    // same and the port counts as closed.
     void CloseCommPort();
     bool IsOpen() const { return portOpen.load(std::memory_order_acquire); }
 
@@ -98,6 +120,14 @@ public:
     // The device the name was resolved to at the latest open attempt; empty before the first
     // attempt or when the name matched no port.
     std::string GetDevicePath() const { return devicePath; }
+    // The device itself, behind any link ("/dev/pts/5" for a TAVRO_PORT_DIR link), and what
+    // it is for the user ("FTDI FT232R USB UART, serial A10K3XYZ", empty when unknown); both
+    // from the latest successful open.
+    std::string GetDeviceName() const { return deviceName; }
+    std::string GetDeviceDescription() const { return deviceDescription; }
+    // Why the latest open failed, in more words than its error value ("in use by minicom (PID
+    // 4711)"); empty when the error value says it all or the open succeeded.
+    std::string GetOpenFailure() const { return openFailure; }
 
     // Any value is stored; while open it is applied at once, and if the port refuses it the old
     // value is kept and ceSetBaudRate raised. A closed port applies it at the next open.
@@ -122,4 +152,8 @@ private:
     TLineSettings lineSettings;
     int handle = -1;
     std::string devicePath;
+    std::string deviceName;
+    std::string deviceDescription;
+    std::string openFailure;
+    std::unique_ptr<TPortLock> lock;
 };

@@ -1,13 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "CommPort.h"
 
+#include "BoundedCall.h"
 #include "LineSpeed.h"
+#include "PortDevices.h"
+#include "PortHolders.h"
+#include "PortLock.h"
 #include "PortNames.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -18,8 +24,27 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+
+// The reply to the timer's last group may still sit in the driver when the port is closed;
+// at 9600 bits per second a byte takes about 1 ms on the line. Longer than this and the
+// adapter has stalled: what is left is discarded rather than waited for (up to the kernel's
+// 30 s closing wait).
+constexpr auto closeDrainLimit = milliseconds(20);
+constexpr auto closeDrainStep = milliseconds(1);
+
+constexpr int ordinaryDiscipline = 0; // N_TTY
+
+// The line disciplines with which kernel drivers take a terminal over, as a user knows them.
+constexpr std::pair<int, const char*> disciplineNames[] = {
+    {1, "SLIP"},  {2, "serial mouse"}, {3, "PPP"},  {5, "AX.25"},          {6, "X.25"},  {7, "6pack"},
+    {11, "IrDA"}, {13, "HDLC"},        {14, "PPP"}, {15, "Bluetooth HCI"}, {17, "CAN"},  {18, "PPS"},
+    {20, "CAIF"}, {21, "GSM 07.10"},   {25, "NFC"}, {27, "null"},          {28, "MCTP"}, {30, "CAN (ELM327)"},
+};
+
+constexpr const char* notResponding = "does not respond (a hanging adapter? unplug it and plug it in again)";
 
 constexpr TCommTimeouts portTimeouts{
     .readInterval = milliseconds(15),
@@ -132,12 +157,35 @@ int SetModemLines(int fd, bool dtrOn, bool rtsOn) {
     return 0;
 }
 
+// A plain copy of TLineSettings, for the thread that opens the port.
+struct LineChoice {
+    std::int32_t baudRate;
+    std::uint8_t byteSize;
+    TParity parity;
+    TStopBits stopBits;
+    bool hardwareFlowControl;
+    bool softwareFlowControl;
+    bool dtrOn;
+    bool rtsOn;
+};
+
+LineChoice ChoiceOf(const TLineSettings& line) {
+    return {line.baudRate.load(std::memory_order_relaxed),
+            line.byteSize,
+            line.parity,
+            line.stopBits,
+            line.hardwareFlowControl,
+            line.softwareFlowControl,
+            line.dtrOn,
+            line.rtsOn};
+}
+
 // Raw 8-bit line, ignoring the modem's carrier (CLOCAL) so that neither open nor reads wait for
 // it and a carrier drop cannot hang the port up. cfmakeraw also sets VMIN 1 and VTIME 0: with
 // O_NONBLOCK an empty queue then reads as EAGAIN, and read() returning 0 can only mean a
 // hang-up. Returns 0 or an errno value.
-int WriteLineSettings(int fd, termios settings, const TLineSettings& line) {
-    const std::int32_t bitsPerSecond = line.baudRate.load(std::memory_order_relaxed);
+int WriteLineSettings(int fd, termios settings, const LineChoice& line) {
+    const std::int32_t bitsPerSecond = line.baudRate;
     if (bitsPerSecond <= 0) {
         return EINVAL;
     }
@@ -238,15 +286,103 @@ std::string SystemErrorText(std::uint32_t osError) {
     return text;
 }
 
+// What the opening thread found: a descriptor set up for the line, or why not.
+struct OpenAttempt {
+    int fd = -1;
+    std::uint8_t code = 0; // 0: fd is open and set up
+    int error = 0;
+    int discipline = ordinaryDiscipline;
+};
+
+// Discards what the driver still holds, after a short grace for the last reply, and lets
+// go of the terminal's exclusive flag, which belongs to the terminal and not to the
+// descriptor: a pseudo-terminal outlives our close and would keep turning others away.
+void PrepareClose(int fd) {
+    ioctl(fd, TIOCNXCL);
+    const auto deadline = Clock::now() + closeDrainLimit;
+    int queued = 0;
+    while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && Clock::now() < deadline) {
+        const timespec step{0, std::chrono::nanoseconds(closeDrainStep).count()};
+        nanosleep(&step, nullptr);
+    }
+    tcflush(fd, TCOFLUSH);
+}
+
+// Runs on a thread of its own (see OpenCommPort). The checks that need a descriptor come
+// before anything is changed on the terminal: another user's line keeps its settings.
+OpenAttempt OpenAndSetUp(const std::string& device, const LineChoice& line) {
+    // O_NONBLOCK: opening a real port must not wait for a carrier, and reads and writes wait
+    // in poll() below, where the time-outs are kept.
+    Descriptor fd(RetryOnInterrupt([&] { return open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
+    if (fd.get() < 0) {
+        return {.code = ceOpenPort, .error = errno};
+    }
+    // Exclusive use, as the timer's protocol needs one reader per line: TIOCEXCL turns away
+    // later open() calls of other users, but root ignores it, so an advisory flock() on our
+    // descriptor guards as well; it also fails for root (EWOULDBLOCK), in this process and in
+    // any other that locks the same way.
+    if (RetryOnInterrupt([&] { return flock(fd.get(), LOCK_EX | LOCK_NB); }) != 0) {
+        return {.code = ceOpenPort, .error = errno};
+    }
+    int discipline = ordinaryDiscipline;
+    if (ioctl(fd.get(), TIOCGETD, &discipline) != 0) {
+        return {.code = ceOpenPort, .error = errno};
+    }
+    if (discipline != ordinaryDiscipline) {
+        return {.code = ceOpenPort, .error = EBUSY, .discipline = discipline};
+    }
+    if (ioctl(fd.get(), TIOCEXCL) != 0) {
+        return {.code = ceOpenPort, .error = errno};
+    }
+    termios current{};
+    std::uint8_t code = 0;
+    int error = 0;
+    if (RetryOnInterrupt([&] { return tcgetattr(fd.get(), &current); }) != 0) {
+        code = ceGetState;
+        error = errno;
+    } else if ((error = WriteLineSettings(fd.get(), current, line)) != 0) {
+        code = ceSetState;
+    }
+    if (code != 0) {
+        ioctl(fd.get(), TIOCNXCL);
+        return {.code = code, .error = error};
+    }
+    return {.fd = fd.release()};
+}
+
+std::string InUseBy(const std::string& name, pid_t pid) {
+    return "in use by " + (name.empty() ? std::string("another program") : name) + " (PID " + std::to_string(pid) + ")";
+}
+
+std::string DisciplineText(int discipline) {
+    const char* name = TextOf(disciplineNames, discipline);
+    return "taken over by a kernel driver (" +
+           (name != nullptr ? std::string(name) : "line discipline " + std::to_string(discipline)) + ")";
+}
+
+bool IsPseudoTerminal(const std::string& device, const TPortRoots& roots) {
+    return device.starts_with(roots.dev + "/pts/");
+}
+
+// Only a device right in the device folder has a tty entry in sysfs.
+std::string DescribeDevice(const std::string& device, const TPortRoots& roots) {
+    const fs::path path(device);
+    return path.parent_path() == fs::path(roots.dev) ? DescribeTty(roots.sysfs, path.filename().string())
+                                                     : std::string();
+}
+
 } // namespace
 
-std::string CommErrorReason(const ECommError& error, const std::string& portName, const std::string& devicePath) {
+std::string CommErrorReason(const ECommError& error, const std::string& portName, const std::string& devicePath,
+                            const std::string& cause) {
     std::string text = portName.empty() ? "The port" : portName;
     if (!devicePath.empty() && devicePath != portName) {
         text += " (" + devicePath + ")";
     }
     text += ": ";
-    if (error.code == ceOpenPort) {
+    if (!cause.empty()) {
+        text += cause;
+    } else if (error.code == ceOpenPort) {
         text += SystemErrorText(error.osError);
     } else {
         text += OperationText(error.code);
@@ -270,56 +406,105 @@ TCommPort::~TCommPort() {
     }
 }
 
-// Exclusive use, as the timer's protocol needs one reader per line: TIOCEXCL turns away later
-// open() calls of other users, but root ignores it, so an advisory flock() on our descriptor
-// guards as well; it also fails for root (EWOULDBLOCK), in this process and in any other that
-// locks the same way.
 void TCommPort::OpenCommPort() {
+    OpenCommPort(SystemPortRoots());
+}
+
+// Other programs' claims are checked before the device is opened: on a real port the open
+// alone raises the modem lines under its user. Our own lock is taken at once, so that no
+// other careful program starts on the port while we set it up.
+void TCommPort::OpenCommPort(const TPortRoots& roots) {
     if (portOpen.load(std::memory_order_acquire)) {
         return;
     }
-    devicePath = ResolvePortName(portName, SystemPortRoots());
+    openFailure.clear();
+    devicePath = SystemPortList().Resolve(portName, roots);
     if (devicePath.empty()) {
         Raise(ceOpenPort, ENOENT);
     }
-    // O_NONBLOCK: opening a real port must not wait for a carrier, and reads and writes wait in
-    // poll() below, where the time-outs are kept.
-    Descriptor fd(
-        RetryOnInterrupt([&] { return open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
-    if (fd.get() < 0) {
-        Raise(ceOpenPort, errno);
+    std::error_code missing;
+    const std::string device = fs::canonical(devicePath, missing).string();
+    if (missing) {
+        Raise(ceOpenPort, missing.value());
     }
-    if (RetryOnInterrupt([&] { return flock(fd.get(), LOCK_EX | LOCK_NB); }) != 0 || ioctl(fd.get(), TIOCEXCL) != 0) {
-        Raise(ceOpenPort, errno);
+    if (BoundedCallRunning(device)) {
+        openFailure = notResponding;
+        Raise(ceOpenPort, ETIMEDOUT);
     }
-    termios current{};
-    if (RetryOnInterrupt([&] { return tcgetattr(fd.get(), &current); }) != 0) {
-        Raise(ceGetState, errno);
+
+    auto claim = std::make_shared<std::unique_ptr<TPortLock>>(std::make_unique<TPortLock>());
+    if ((*claim)->Take(roots.lockDir, device) == TPortLock::Outcome::claimed) {
+        const TLockClaim& holder = (*claim)->Claim();
+        openFailure = holder.kind == TLockClaim::Kind::live
+                          ? InUseBy(ProcessName(roots.proc, holder.pid), holder.pid)
+                          : "in use by another program (lock file " + (*claim)->Path() + ")";
+        Raise(ceOpenPort, EBUSY);
     }
-    if (const int error = WriteLineSettings(fd.get(), current, lineSettings)) {
-        Raise(ceSetState, error);
+    // The process at the far end of a pseudo-terminal (a simulator, socat) holds the same
+    // device, so only real devices are looked for in other processes.
+    if (!IsPseudoTerminal(device, roots)) {
+        if (const auto holder = FindDeviceHolder(roots.proc, device, getpid())) {
+            openFailure = InUseBy(holder->name, holder->pid);
+            Raise(ceOpenPort, EBUSY);
+        }
+    }
+
+    // The kernel may keep open() or the first settings waiting for seconds (a wedged USB
+    // adapter times out each control transfer), and this runs on the user-interface thread.
+    // So the opening runs on a thread of its own that is waited for only openPatience; if it
+    // returns later it closes what it opened and then drops our lock, which it shares.
+    OpenAttempt attempt;
+    TBoundedStatus status = TBoundedStatus::busy;
+    try {
+        status = CallWithin<OpenAttempt>(
+            device, openPatience, [device, line = ChoiceOf(lineSettings)] { return OpenAndSetUp(device, line); },
+            [claim](OpenAttempt&& late) {
+                if (late.fd >= 0) {
+                    PrepareClose(late.fd);
+                    close(late.fd);
+                }
+                claim->reset();
+            },
+            attempt);
+    } catch (const std::system_error& error) {
+        Raise(ceOpenPort, error.code().value());
+    }
+    if (status != TBoundedStatus::done) {
+        openFailure = notResponding;
+        Raise(ceOpenPort, ETIMEDOUT);
+    }
+    std::unique_ptr<TPortLock> taken = std::move(*claim);
+    if (attempt.code != 0) {
+        if (attempt.discipline != ordinaryDiscipline) {
+            openFailure = DisciplineText(attempt.discipline);
+        }
+        Raise(attempt.code, attempt.error);
     }
     // There is no queue to request: the tty layer keeps 4 KiB in the line discipline and, before
     // it drops input, hundreds of KiB in its flip buffers, far more than receiveQueueBytes.
     timeouts = portTimeouts;
-    handle = fd.release();
+    handle = attempt.fd;
+    lock = std::move(taken);
+    deviceName = device;
+    deviceDescription = DescribeDevice(device, roots);
     portOpen.store(true, std::memory_order_release);
 }
 
 // Linux releases the descriptor even when close() reports an error, and its number may be
 // handed out again at once; so the port counts as closed whatever close() says, and an error
-// is still reported.
+// is still reported. Our lock file goes only once the descriptor is closed.
 void TCommPort::CloseCommPort() {
     if (!portOpen.load(std::memory_order_acquire)) {
         return;
     }
-    // The exclusive flag belongs to the terminal, not to our descriptor; a pseudo-terminal
-    // outlives our close and would keep turning other users away.
-    ioctl(handle, TIOCNXCL);
+    PrepareClose(handle);
     const int fd = std::exchange(handle, -1);
     portOpen.store(false, std::memory_order_release);
-    if (close(fd) != 0 && errno != EINTR) {
-        Raise(ceClosePort, errno);
+    const int result = close(fd);
+    const int error = errno;
+    lock.reset();
+    if (result != 0 && error != EINTR) {
+        Raise(ceClosePort, error);
     }
 }
 
@@ -338,7 +523,7 @@ void TCommPort::SetBaudRate(std::int32_t bitsPerSecond) {
     termios current{};
     int error = RetryOnInterrupt([&] { return tcgetattr(handle, &current); }) != 0 ? errno : 0;
     if (error == 0) {
-        error = WriteLineSettings(handle, current, lineSettings);
+        error = WriteLineSettings(handle, current, ChoiceOf(lineSettings));
     }
     if (error != 0) {
         lineSettings.baudRate.store(old, std::memory_order_relaxed);

@@ -2,6 +2,8 @@
 #include "PortNames.h"
 
 #include "CommPort.h"
+#include "PortDevices.h"
+#include "PortHolders.h"
 
 #include <algorithm>
 #include <array>
@@ -20,9 +22,12 @@ namespace {
 
 constexpr std::string_view comPrefix = "COM";
 
-// The kernel names of serial ports, in the order in which they get COM numbers: an adapter the
-// user plugged in is far more likely to be the timer than a port built into the machine.
-constexpr std::array<std::string_view, 5> deviceGroups = {"ttyUSB", "ttyACM", "ttyS", "ttyAMA", "rfcomm"};
+// While listening, names are resolved in bursts of sixteen; a list this young is current.
+constexpr auto systemListLifetime = std::chrono::seconds(1);
+
+// The kernel's usual name for each kind, which keeps its place before vendor drivers' names
+// of the same kind, so that adding a vendor adapter does not renumber the usual ones.
+constexpr std::string_view usualStems[] = {"ttyUSB", "ttyACM", "ttyS", "ttyAMA"};
 
 // The number after `prefix` in `name` ("ttyUSB12" -> 12), or nothing unless the rest is plain
 // decimal digits without a leading zero. So "COMn" can never carry a path into portDir.
@@ -63,14 +68,23 @@ std::set<std::string> ActiveConsoles(const fs::path& ttyClass) {
     return names;
 }
 
-// The 8250 driver registers a ttyS for every possible UART slot; a slot without a chip has the
-// UART type 0 (unknown) and cannot be opened usefully.
-bool HasHardware(const fs::path& ttyEntry, std::string_view group) {
-    if (group != "ttyS") {
-        return true;
-    }
-    const std::string type = ReadFirstLine(ttyEntry / "type");
-    return !type.empty() && type != "0";
+// Where a terminal goes in the COM numbering: by kind, the usual name first, then by name and
+// number ("ttyUSB2" before "ttyUSB10").
+struct PortOrder {
+    TPortKind kind;
+    bool unusualStem;
+    std::string stem;
+    std::uint32_t number;
+    std::string name;
+
+    auto operator<=>(const PortOrder&) const = default;
+};
+
+PortOrder OrderOf(TPortKind kind, const std::string& name) {
+    const auto digits = name.find_last_not_of("0123456789") + 1;
+    const std::string stem = name.substr(0, digits);
+    const std::uint32_t number = NumberAfter(name, stem).value_or(0);
+    return {kind, stem != usualStems[static_cast<std::size_t>(kind)], stem, number, name};
 }
 
 std::vector<TSerialPortInfo> ListDirectoryPorts(const fs::path& portDir) {
@@ -94,46 +108,33 @@ std::vector<TSerialPortInfo> ListDirectoryPorts(const fs::path& portDir) {
 std::vector<TSerialPortInfo> ListSystemPorts(const TPortRoots& roots) {
     const fs::path ttyClass = fs::path(roots.sysfs) / "class" / "tty";
     const std::set<std::string> consoles = ActiveConsoles(ttyClass);
-    std::vector<std::vector<std::pair<std::uint32_t, std::string>>> groups(deviceGroups.size());
+    std::vector<PortOrder> found;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(ttyClass, error)) {
         const std::string name = entry.path().filename().string();
         if (consoles.contains(name)) {
             continue;
         }
-        for (std::size_t g = 0; g < deviceGroups.size(); ++g) {
-            const auto n = NumberAfter(name, deviceGroups[g]);
-            if (n && HasHardware(entry.path(), deviceGroups[g])) {
-                groups[g].emplace_back(*n, name);
-            }
+        if (const auto kind = ClassifyTty(roots.sysfs, name)) {
+            found.push_back(OrderOf(*kind, name));
         }
     }
+    // A serial login would lose its line to our settings and its input to our reads.
+    if (!found.empty()) {
+        const std::set<std::string> served = GettyTerminals(roots.proc);
+        std::erase_if(found, [&](const PortOrder& port) { return served.contains(port.name); });
+    }
+    std::sort(found.begin(), found.end());
     std::vector<TSerialPortInfo> ports;
-    for (auto& group : groups) {
-        std::sort(group.begin(), group.end());
-        for (const auto& [n, name] : group) {
-            ports.push_back(
-                {std::string(comPrefix) + std::to_string(ports.size() + 1), (fs::path(roots.dev) / name).string()});
-        }
+    for (const PortOrder& port : found) {
+        ports.push_back(
+            {std::string(comPrefix) + std::to_string(ports.size() + 1), (fs::path(roots.dev) / port.name).string()});
     }
     return ports;
 }
 
-} // namespace
-
-TPortRoots SystemPortRoots() {
-    TPortRoots roots;
-    if (const char* dir = std::getenv("TAVRO_PORT_DIR")) {
-        roots.portDir = dir;
-    }
-    return roots;
-}
-
-std::vector<TSerialPortInfo> ListSerialPorts(const TPortRoots& roots) {
-    return roots.portDir.empty() ? ListSystemPorts(roots) : ListDirectoryPorts(roots.portDir);
-}
-
-std::string ResolvePortName(const std::string& portName, const TPortRoots& roots) {
+std::string ResolveInList(const std::string& portName, const TPortRoots& roots,
+                          const std::vector<TSerialPortInfo>& ports) {
     if (portName.starts_with('/')) {
         return portName;
     }
@@ -145,8 +146,68 @@ std::string ResolvePortName(const std::string& portName, const TPortRoots& roots
         std::error_code error;
         return fs::absolute(fs::path(roots.portDir) / portName, error).string();
     }
-    const auto ports = ListSystemPorts(roots);
     return *n <= ports.size() ? ports[*n - 1].devicePath : std::string();
+}
+
+bool SameSystem(const TPortRoots& a, const TPortRoots& b) {
+    return a.sysfs == b.sysfs && a.dev == b.dev && a.proc == b.proc;
+}
+
+} // namespace
+
+TPortRoots SystemPortRoots() {
+    TPortRoots roots;
+    if (const char* dir = std::getenv("TAVRO_PORT_DIR")) {
+        roots.portDir = dir;
+    }
+    if (const char* dir = std::getenv("TAVRO_LOCK_DIR"); dir != nullptr && *dir != '\0') {
+        roots.lockDir = dir;
+    }
+    return roots;
+}
+
+std::vector<TSerialPortInfo> ListSerialPorts(const TPortRoots& roots) {
+    return roots.portDir.empty() ? ListSystemPorts(roots) : ListDirectoryPorts(roots.portDir);
+}
+
+std::string ResolvePortName(const std::string& portName, const TPortRoots& roots) {
+    const bool needsList = roots.portDir.empty() && !portName.starts_with('/') && ComNumber(portName);
+    return ResolveInList(portName, roots, needsList ? ListSystemPorts(roots) : std::vector<TSerialPortInfo>());
+}
+
+void TPortList::Refresh(const TPortRoots& roots) {
+    const std::lock_guard lock(mutex);
+    RefreshLocked(roots);
+}
+
+void TPortList::RefreshLocked(const TPortRoots& roots) {
+    ports = ListSystemPorts(roots);
+    builtFor = roots;
+    builtAt = std::chrono::steady_clock::now();
+    built = true;
+}
+
+std::string TPortList::Resolve(const std::string& portName, const TPortRoots& roots) {
+    if (!roots.portDir.empty() || portName.starts_with('/') || !ComNumber(portName)) {
+        return ResolveInList(portName, roots, {});
+    }
+    const std::lock_guard lock(mutex);
+    if (!built || !SameSystem(builtFor, roots) || std::chrono::steady_clock::now() - builtAt > lifetime) {
+        RefreshLocked(roots);
+    }
+    return ResolveInList(portName, roots, ports);
+}
+
+TPortList& SystemPortList() {
+    static TPortList list(systemListLifetime);
+    return list;
+}
+
+void RefreshSerialPorts() {
+    const TPortRoots roots = SystemPortRoots();
+    if (roots.portDir.empty()) {
+        SystemPortList().Refresh(roots);
+    }
 }
 
 std::string DescribeUnopenablePorts(const TPortRoots& roots, std::uint32_t lastPortNumber) {
@@ -162,10 +223,11 @@ std::string DescribeUnopenablePorts(const TPortRoots& roots, std::uint32_t lastP
         TCommPort probe;
         probe.SetPortName(port.devicePath);
         try {
-            probe.OpenCommPort();
+            probe.OpenCommPort(roots);
             probe.CloseCommPort();
         } catch (const ECommError& error) {
-            lines += (lines.empty() ? "" : "\n") + CommErrorReason(error, port.portName, port.devicePath);
+            lines += (lines.empty() ? "" : "\n") +
+                     CommErrorReason(error, port.portName, port.devicePath, probe.GetOpenFailure());
         }
     }
     return lines;

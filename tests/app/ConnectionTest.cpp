@@ -3,18 +3,30 @@
 // speaks on, showing and answering groups, and letting go of everything on exit.
 #include "WindowFixture.h"
 
+#include "ForeignProgram.h"
+#include "PortLock.h"
+
 #include <QElapsedTimer>
+#include <QStatusBar>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 namespace window {
 namespace {
 
 using ConnectionTest = WindowTest;
+
+// The status bar's tool tip, brought up to date as the idle updates would.
+std::string StatusToolTip(TMainForm& form) {
+    form.Actions().UpdateAll();
+    return form.findChild<QStatusBar*>(QStringLiteral("StatusBar1"))->toolTip().toStdString();
+}
 
 TEST_F(ConnectionTest, ListensOnAllPortsThenKeepsTheOneThatSpeaks) {
     Plug({1, 3});
@@ -23,6 +35,10 @@ TEST_F(ConnectionTest, ListensOnAllPortsThenKeepsTheOneThatSpeaks) {
     EXPECT_TRUE(form->AnyPortOpen());
     EXPECT_EQ(Panel(0), "Opened Com Port:   COM1 COM3");
     EXPECT_EQ(Panel(1), "");
+    // The real devices behind the links; a pseudo-terminal has no description.
+    const std::string pts1 = std::filesystem::read_symlink(Port(1).link).string();
+    const std::string pts3 = std::filesystem::read_symlink(Port(3).link).string();
+    EXPECT_EQ(StatusToolTip(*form), "COM1: " + pts1 + "\nCOM3: " + pts3);
     EXPECT_FALSE(Action("actConnect").isEnabled());
     EXPECT_TRUE(Action("actDisconnect").isEnabled());
 
@@ -32,6 +48,7 @@ TEST_F(ConnectionTest, ListensOnAllPortsThenKeepsTheOneThatSpeaks) {
     EXPECT_TRUE(form->CommThread(2).IsPortOpen());
     EXPECT_EQ(Panel(0), "Opened Com Port:   COM3");
     EXPECT_EQ(Panel(1), "Receive data from  COM3, baud rate = 9600bps");
+    EXPECT_EQ(StatusToolTip(*form), "COM3: " + pts3);
 }
 
 TEST_F(ConnectionTest, GroupIsShownBeforeItIsAnswered) {
@@ -126,6 +143,59 @@ TEST_F(ConnectionTest, RetryExplainsBusyPortsAndFindsThemFreed) {
     EXPECT_EQ(boxes[0].detail.rfind("COM2 (", 0), 0u) << boxes[0].detail;
     EXPECT_TRUE(form->CommThread(1).IsPortOpen());
     EXPECT_FALSE(application->Terminated());
+}
+
+// Another program (a terminal program) uses one of the ports with a lock file, as minicom
+// does. Its port is never opened, not even to try it: its line keeps the program's settings.
+TEST_F(ConnectionTest, PortThatAnotherProgramLockedIsLeftAlone) {
+    const struct Row {
+        const char* description;
+        std::vector<int> plugged;
+        int timerPort; // 0: no timer
+    } rows[] = {
+        {"the only port: the retry box names the program", {2}, 0},
+        {"one of four: the timer is found on another", {1, 2, 3, 4}, 4},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.description);
+        for (const int n : row.plugged)
+            Plug({n});
+        termios line{};
+        ASSERT_EQ(tcgetattr(Port(2).slave, &line), 0);
+        cfsetispeed(&line, B115200);
+        cfsetospeed(&line, B115200);
+        line.c_lflag |= ICANON;
+        ASSERT_EQ(tcsetattr(Port(2).slave, TCSANOW, &line), 0);
+        ForeignProgram minicom("minicom");
+        minicom.Lock(dir.lockDir.path / LockFileName(std::filesystem::read_symlink(Port(2).link).string()));
+        answers = {mrCancel};
+
+        OpenWindow();
+        EXPECT_FALSE(form->CommThread(1).IsPortOpen());
+        if (row.timerPort == 0) {
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_EQ(boxes[0].text, "No COM port can be opened. Retry?");
+            EXPECT_EQ(boxes[0].detail, "COM2 (" + Port(2).link.string() + "): in use by minicom (PID " +
+                                           std::to_string(minicom.pid) + ")");
+        } else {
+            EXPECT_TRUE(boxes.empty());
+            EXPECT_EQ(Panel(0), "Opened Com Port:   COM1 COM3 COM4");
+            // The rescans of the ports that did not open leave it alone as well.
+            EXPECT_FALSE(WaitUntil([&] { return form->CommThread(1).IsPortOpen(); }, 2500));
+            Port(row.timerPort).Send(header());
+            ASSERT_TRUE(WaitUntil([&] { return form->PortChosen(); }));
+            EXPECT_TRUE(form->CommThread(row.timerPort - 1).IsPortOpen());
+            EXPECT_EQ(Panel(0), "Opened Com Port:   COM4");
+        }
+        termios after{};
+        ASSERT_EQ(tcgetattr(Port(2).slave, &after), 0);
+        EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B115200)) << "the program's line was changed";
+        EXPECT_NE(after.c_lflag & ICANON, 0u) << "the program's line was changed";
+
+        CloseWindow();
+        ports.clear();
+        boxes.clear();
+    }
 }
 
 TEST_F(ConnectionTest, ClosingWithAllThreadsRunningIsPrompt) {

@@ -1,20 +1,25 @@
 // SPDX-License-Identifier: MIT
 #include "CommPort.h"
 
+#include "ForeignProgram.h"
 #include "LineSpeedProbe.h"
+#include "PortLock.h"
 #include "PseudoTerminal.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <future>
 #include <memory>
 #include <numeric>
+#include <optional>
 #include <thread>
 #include <utility>
 
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -546,12 +551,142 @@ TEST_F(CommPortTest, OpenFlagAndBaudRateCanBeReadFromAnotherThread) {
     EXPECT_EQ(watching.get().first, 0u);
 }
 
+// The line as a terminal program leaves it: 115200 bits per second, line editing and echo.
+void SetForeignLine(int fd) {
+    termios line{};
+    ASSERT_EQ(tcgetattr(fd, &line), 0);
+    cfsetispeed(&line, B115200);
+    cfsetospeed(&line, B115200);
+    line.c_lflag |= ICANON | ECHO;
+    ASSERT_EQ(tcsetattr(fd, TCSANOW, &line), 0);
+}
+
+bool KeepsForeignLine(int fd) {
+    termios line{};
+    return tcgetattr(fd, &line) == 0 && cfgetospeed(&line) == B115200 && (line.c_lflag & ICANON) != 0;
+}
+
+bool Exclusive(int fd) {
+    int exclusive = -1;
+    return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+}
+
+std::string ReadAll(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Hdb(pid_t pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+    return text;
+}
+
+// Another program has the pseudo-terminal (its line set its own way) and may have announced
+// it with a lock file.
+TEST_F(CommPortTest, LockFilesOfOtherProgramsAreRespected) {
+    const ForeignProgram minicom;
+    const pid_t ended = EndedProcessId();
+    const fs::path unwritable = portDir.lockDir.path / "file" / "locks";
+    std::ofstream(portDir.lockDir.path / "file") << "";
+    const struct Row {
+        const char* description;
+        std::optional<std::string> lock; // the lock file's content; nothing: no lock file
+        bool opens;
+        std::string failure; // "%s" stands for the lock file's path
+        bool lockFolderUnwritable = false;
+    } rows[] = {
+        {"no lock file", std::nullopt, true, ""},
+        {"a live program's lock", Hdb(minicom.pid), false,
+         "in use by minicom (PID " + std::to_string(minicom.pid) + ")"},
+        {"a bare decimal PID", std::to_string(minicom.pid), false,
+         "in use by minicom (PID " + std::to_string(minicom.pid) + ")"},
+        {"a lock of a program that has ended", Hdb(ended), true, ""},
+        {"a lock with a binary PID", std::string("\x01\x02\0\0", 4), false, "in use by another program (lock file %s)"},
+        {"a lock with garbage", "locked\n", false, "in use by another program (lock file %s)"},
+        {"a lock folder we cannot write", std::nullopt, true, "", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.description);
+        const auto device = Attach(1);
+        SetForeignLine(device->slave);
+        const std::string pts = fs::read_symlink(device->link).string();
+        const fs::path lockFile = portDir.lockDir.path / LockFileName(pts);
+        ASSERT_EQ(lockFile.filename().string().rfind("LCK..pts_", 0), 0u);
+        if (row.lock) {
+            std::ofstream(lockFile, std::ios::binary) << *row.lock;
+        }
+        if (row.lockFolderUnwritable) {
+            setenv("TAVRO_LOCK_DIR", unwritable.c_str(), 1);
+        }
+
+        TCommPort port;
+        std::string failure;
+        try {
+            port.OpenCommPort();
+        } catch (const ECommError& error) {
+            EXPECT_EQ(error.code, ceOpenPort);
+            EXPECT_EQ(error.osError, static_cast<std::uint32_t>(EBUSY));
+            failure = port.GetOpenFailure();
+        }
+        EXPECT_EQ(port.IsOpen(), row.opens);
+        if (row.opens) {
+            EXPECT_TRUE(port.GetOpenFailure().empty());
+            EXPECT_EQ(port.GetDeviceName(), pts);
+            EXPECT_EQ(port.GetDeviceDescription(), "");
+            EXPECT_TRUE(Exclusive(device->slave));
+            EXPECT_EQ(ReadAll(lockFile), row.lockFolderUnwritable ? "" : Hdb(getpid())) << "our lock while open";
+            port.CloseCommPort();
+            EXPECT_FALSE(fs::exists(lockFile)) << "our lock after close";
+        } else {
+            std::string expected = row.failure;
+            if (const auto at = expected.find("%s"); at != std::string::npos) {
+                expected.replace(at, 2, lockFile.string());
+            }
+            EXPECT_EQ(failure, expected);
+            EXPECT_TRUE(KeepsForeignLine(device->slave)) << "the other program's line was changed";
+            EXPECT_FALSE(Exclusive(device->slave));
+            EXPECT_EQ(ReadAll(lockFile), *row.lock) << "the other program's lock was changed";
+            fs::remove(lockFile);
+        }
+        setenv("TAVRO_LOCK_DIR", portDir.lockDir.path.c_str(), 1);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(portDir.lockDir.path), {}), 1) << "only the regular file is left";
+}
+
+// Kernel drivers take a terminal over with a line discipline of their own (PPP, Bluetooth
+// HCI, CAN); the null discipline plays one here.
+TEST_F(CommPortTest, TerminalOfAKernelDriverIsLeftAlone) {
+    const auto device = Attach(1);
+    SetForeignLine(device->slave);
+    int discipline = 27; // N_NULL
+    if (ioctl(device->slave, TIOCSETD, &discipline) != 0) {
+        GTEST_SKIP() << "this kernel has no null line discipline: " << std::strerror(errno);
+    }
+    TCommPort port;
+    const ECommError error = CaughtError([&] { port.OpenCommPort(); });
+    EXPECT_EQ(error.code, ceOpenPort);
+    EXPECT_EQ(error.osError, static_cast<std::uint32_t>(EBUSY));
+    EXPECT_EQ(port.GetOpenFailure(), "taken over by a kernel driver (null)");
+    EXPECT_EQ(CommErrorReason(error, "COM1", port.GetDevicePath(), port.GetOpenFailure()),
+              "COM1 (" + device->link.string() + "): taken over by a kernel driver (null)");
+    EXPECT_FALSE(Exclusive(device->slave));
+    EXPECT_TRUE(std::filesystem::is_empty(portDir.lockDir.path)) << "our lock stayed behind";
+
+    discipline = 0; // N_TTY: the driver has let go (the null discipline hides the line settings)
+    ASSERT_EQ(ioctl(device->slave, TIOCSETD, &discipline), 0);
+    EXPECT_TRUE(KeepsForeignLine(device->slave));
+    port.OpenCommPort();
+    EXPECT_TRUE(port.IsOpen());
+}
+
 TEST_F(CommPortTest, ReasonNamesThePortTheDeviceAndTheCause) {
     const std::string usb = "/dev/ttyUSB0";
     const struct Row {
         ECommError error;
         std::string devicePath;
         std::string reason;
+        std::string cause = {};
     } rows[] = {
         {{ceOpenPort, EACCES},
          usb,
@@ -565,9 +700,11 @@ TEST_F(CommPortTest, ReasonNamesThePortTheDeviceAndTheCause) {
          usb,
          "COM1 (/dev/ttyUSB0): the baud rate could not be set: not supported by the port"},
         {{ceRead, ENOMEM}, usb, "COM1 (/dev/ttyUSB0): reading failed: cannot allocate memory"},
+        {{ceOpenPort, EBUSY}, usb, "COM1 (/dev/ttyUSB0): in use by minicom (PID 4711)", "in use by minicom (PID 4711)"},
+        {{ceOpenPort, ETIMEDOUT}, usb, "COM1 (/dev/ttyUSB0): timed out"},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(CommErrorReason(row.error, "COM1", row.devicePath), row.reason);
+        EXPECT_EQ(CommErrorReason(row.error, "COM1", row.devicePath, row.cause), row.reason);
     }
 }
 

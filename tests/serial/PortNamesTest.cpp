@@ -2,10 +2,13 @@
 #include "PortNames.h"
 
 #include "CommPort.h"
+#include "FakeSystem.h"
+#include "PortHolders.h"
 #include "PseudoTerminal.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -13,103 +16,100 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// One entry of /sys/class/tty: its name and, for a ttyS, the UART type the kernel reports
-// (nothing: no type file).
-struct TtyEntry {
-    std::string name;
-    std::optional<std::string> type = std::nullopt;
-};
-
-// A sysfs tree and a /dev folder of our own; nothing in them is a real device.
-class FakeSystem {
-public:
-    FakeSystem(const std::vector<TtyEntry>& entries, const std::optional<std::string>& consoleActive) {
-        for (const auto& entry : entries) {
-            Add(entry);
-        }
-        if (consoleActive) {
-            fs::create_directories(TtyClass() / "console");
-            std::ofstream(TtyClass() / "console" / "active") << *consoleActive << "\n";
-        }
-        fs::create_directories(Dev());
-    }
-    void Add(const TtyEntry& entry) {
-        fs::create_directories(TtyClass() / entry.name);
-        if (entry.type) {
-            std::ofstream(TtyClass() / entry.name / "type") << *entry.type << "\n";
-        }
-    }
-    TPortRoots Roots() const { return {(root.path / "sys").string(), Dev().string(), ""}; }
-    fs::path Dev() const { return root.path / "dev"; }
-    std::vector<std::string> ListedDevices() const {
-        std::vector<std::string> names;
-        for (const auto& port : ListSerialPorts(Roots())) {
-            names.push_back(fs::path(port.devicePath).filename().string());
-        }
-        return names;
-    }
-
-private:
-    fs::path TtyClass() const { return root.path / "sys" / "class" / "tty"; }
-    TempDir root;
-};
-
-// What a desktop's /sys/class/tty holds besides serial ports.
-const std::vector<TtyEntry> virtualTerminals = {{"console"}, {"ptmx"}, {"tty"}, {"tty0"}, {"tty1"}, {"ttyprintk"}};
-
-std::vector<TtyEntry> With(std::vector<TtyEntry> entries) {
-    entries.insert(entries.end(), virtualTerminals.begin(), virtualTerminals.end());
-    return entries;
-}
+using namespace fake;
 
 TEST(PortNamesTest, SystemPortsAreNumberedInTheirOrder) {
     const struct Row {
         const char* description;
-        std::vector<TtyEntry> entries;
+        std::vector<Tty> entries;
         std::optional<std::string> consoleActive;
+        std::vector<Process> processes;
         std::vector<std::string> expected;
     } rows[] = {
-        {"no serial ports", With({}), "tty0", {}},
-        {"an empty tree", {}, std::nullopt, {}},
-        {"groups in order, numbers in numeric order",
-         With({{"rfcomm0"},
-               {"ttyAMA0"},
-               {"ttyS2", "4"},
-               {"ttyACM0"},
-               {"ttyUSB10"},
-               {"ttyUSB2"},
-               {"ttyUSB0"},
-               {"ttyUSB1"}}),
+        {"no serial ports", With({}), "tty0", {}, {}},
+        {"an empty tree", {}, std::nullopt, {}, {}},
+        {"kinds in order, numbers in numeric order",
+         With({Uart("ttyAMA0", "91", "uart-pl011", "amba"), Uart("ttyS2", "4"), OnUsbInterface("ttyACM0", "cdc_acm"),
+               UsbSerial("ttyUSB10"), UsbSerial("ttyUSB2", "cp210x"), UsbSerial("ttyUSB0"), UsbSerial("ttyUSB1")}),
          "tty0",
-         {"ttyUSB0", "ttyUSB1", "ttyUSB2", "ttyUSB10", "ttyACM0", "ttyS2", "ttyAMA0", "rfcomm0"}},
-        {"a ttyS without a UART is no port",
-         With({{"ttyS0", "0"}, {"ttyS1", "4"}, {"ttyS2", "0"}, {"ttyS3"}, {"ttyS4", "16"}}),
+         {},
+         {"ttyUSB0", "ttyUSB1", "ttyUSB2", "ttyUSB10", "ttyACM0", "ttyS2", "ttyAMA0"}},
+        {"vendor drivers and SoC UARTs follow the usual names of their kind",
+         With({OnUsbInterface("ttyCH343USB0", "usb_ch343"), OnUsbInterface("ttyXRUSB1", "cdc_xr_usb_serial"),
+               UsbSerial("ttyUSB0"), Uart("ttymxc1", "62", "imx-uart", "platform"),
+               Uart("ttyTHS2", "113", "serial-tegra", "platform"), Uart("ttySAC0", "80", "samsung-uart", "platform"),
+               Uart("ttyS0", "4"), Uart("ttyAMA1", "91", "sbsa-uart", "platform"),
+               OnUsbInterface("ttyACM2", "cdc_acm")}),
          "tty0",
+         {},
+         {"ttyUSB0", "ttyCH343USB0", "ttyXRUSB1", "ttyACM2", "ttyS0", "ttySAC0", "ttyTHS2", "ttymxc1", "ttyAMA1"}},
+        {"a UART slot without a chip is no port",
+         With({Uart("ttyS0", "0"),
+               Uart("ttyS1", "4"),
+               Uart("ttyS2", "0"),
+               {"ttyS3", Attach::serialCore, "serial"},
+               Uart("ttyS4", "16")}),
+         "tty0",
+         {},
          {"ttyS1", "ttyS4"}},
+        {"UARTs as kernels before 6.5 show them",
+         With({{"ttyS0", Attach::legacyUart, "serial8250", "platform", "4"},
+               {"ttyS1", Attach::legacyUart, "serial8250", "platform", "0"},
+               {"ttyAMA0", Attach::legacyUart, "uart-pl011", "amba", "91"}}),
+         "tty0",
+         {},
+         {"ttyS0", "ttyAMA0"}},
         {"the active console is never a port",
-         With({{"ttyS0", "4"}, {"ttyS1", "4"}, {"ttyUSB0"}}),
+         With({Uart("ttyS0", "4"), Uart("ttyS1", "4"), UsbSerial("ttyUSB0")}),
          "ttyS0",
+         {},
          {"ttyUSB0", "ttyS1"}},
         {"every active console is left out",
-         With({{"ttyS0", "4"}, {"ttyUSB0"}, {"ttyUSB1"}}),
+         With({Uart("ttyS0", "4"), UsbSerial("ttyUSB0"), UsbSerial("ttyUSB1")}),
          "tty0 ttyUSB0 ttyS0",
+         {},
          {"ttyUSB1"}},
-        {"no console file", With({{"ttyS0", "4"}, {"ttyACM3"}}), std::nullopt, {"ttyACM3", "ttyS0"}},
-        {"look-alike names are not ports",
-         With({{"ttyUSB"}, {"ttyUSBx1"}, {"ttyS0x", "4"}, {"ttySAC0"}, {"rfcomm"}, {"ttyACM1"}}),
+        {"no console file",
+         With({Uart("ttyS0", "4"), OnUsbInterface("ttyACM3", "cdc_acm")}),
+         std::nullopt,
+         {},
+         {"ttyACM3", "ttyS0"}},
+        {"Bluetooth links and devices of no known kind are no ports",
+         With({{"rfcomm0", Attach::bluetooth},
+               {"ttyBT0", Attach::bluetooth},
+               Virtual("ttyUSB9"),
+               Virtual("ttyS7"),
+               {"ttyGS0", Attach::legacyUart, "g_serial", "udc"},
+               OnUsbInterface("rfcomm1", "btusb"),
+               OnUsbInterface("ttyACM1", "cdc_acm")}),
          "tty0",
+         {},
          {"ttyACM1"}},
+        {"a terminal that a login program serves is no port",
+         With({Uart("ttyS0", "4"), Uart("ttyS1", "4"), Uart("ttyS2", "4"), Uart("ttyS3", "4"), UsbSerial("ttyUSB0"),
+               UsbSerial("ttyUSB1")}),
+         "tty0",
+         {{100, "agetty", {"/sbin/agetty", "-o", "-p -- \\u", "--keep-baud", "115200,57600", "ttyS1", "vt220"}, {}},
+          {101, "getty", {"/sbin/getty", "-L", "/dev/ttyUSB1", "9600"}, {}},
+          {102, "agetty", {"/sbin/agetty", "-", "vt100"}, {"/dev/ttyS3"}},
+          {103, "minicom", {"minicom", "-D", "/dev/ttyS2"}, {"/dev/ttyS2"}},
+          {104, "bash", {"-bash"}, {"/dev/pts/0"}}},
+         {"ttyUSB0", "ttyS0", "ttyS2"}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.description);
-        const FakeSystem system(row.entries, row.consoleActive);
+        System system(row.entries, row.consoleActive);
+        for (const auto& process : row.processes) {
+            system.AddProcess(process);
+        }
         EXPECT_EQ(system.ListedDevices(), row.expected);
     }
 }
 
 TEST(PortNamesTest, NamesResolveToTheListedDevices) {
-    const FakeSystem system(With({{"ttyS0", "4"}, {"ttyS1", "4"}, {"ttyACM0"}, {"ttyUSB1"}, {"ttyUSB0"}}), "ttyS0");
+    const System system(With({Uart("ttyS0", "4"), Uart("ttyS1", "4"), OnUsbInterface("ttyACM0", "cdc_acm"),
+                              UsbSerial("ttyUSB1"), UsbSerial("ttyUSB0")}),
+                        "ttyS0");
     const std::string dev = system.Dev().string();
     const struct Row {
         std::string name;
@@ -133,9 +133,11 @@ TEST(PortNamesTest, NamesResolveToTheListedDevices) {
         {"ttyUSB0", ""},
     };
     const auto listed = ListSerialPorts(system.Roots());
+    TPortList kept(std::chrono::hours(1));
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(ResolvePortName(row.name, system.Roots()), row.expected);
+        EXPECT_EQ(kept.Resolve(row.name, system.Roots()), row.expected) << "from the kept list";
     }
     for (std::size_t i = 0; i < listed.size(); ++i) {
         EXPECT_EQ(listed[i].portName, "COM" + std::to_string(i + 1));
@@ -143,17 +145,58 @@ TEST(PortNamesTest, NamesResolveToTheListedDevices) {
 }
 
 TEST(PortNamesTest, AnAdapterPluggedInLaterIsFoundAtTheNextResolution) {
-    FakeSystem system(With({{"ttyS4", "4"}}), "tty0");
+    System system(With({Uart("ttyS4", "4")}));
     EXPECT_EQ(ResolvePortName("COM1", system.Roots()), (system.Dev() / "ttyS4").string());
     EXPECT_EQ(ResolvePortName("COM2", system.Roots()), "");
 
-    system.Add({"ttyUSB0"});
+    system.Add(UsbSerial("ttyUSB0"));
     EXPECT_EQ(ResolvePortName("COM1", system.Roots()), (system.Dev() / "ttyUSB0").string());
     EXPECT_EQ(ResolvePortName("COM2", system.Roots()), (system.Dev() / "ttyS4").string());
 }
 
+// Listening resolves sixteen names in a row; the kept list is walked once for them, and
+// again only when refreshed, when too old, or when asked about another system.
+TEST(PortNamesTest, KeptListChangesOnlyWhenRefreshedOrTooOld) {
+    const struct Row {
+        const char* description;
+        std::chrono::milliseconds lifetime;
+        bool refresh;
+        bool otherRoots;
+        bool seesTheAdapter;
+    } rows[] = {
+        {"kept between resolutions", std::chrono::hours(1), false, false, false},
+        {"refreshed", std::chrono::hours(1), true, false, true},
+        {"too old", std::chrono::milliseconds(-1), false, false, true},
+        {"asked about another system", std::chrono::hours(1), false, true, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.description);
+        System system(With({Uart("ttyS4", "4")}));
+        TPortList kept(row.lifetime);
+        TPortRoots roots = system.Roots();
+        ASSERT_EQ(kept.Resolve("COM1", roots), (system.Dev() / "ttyS4").string());
+
+        system.Add(UsbSerial("ttyUSB0"));
+        if (row.refresh) {
+            kept.Refresh(roots);
+        }
+        if (row.otherRoots) {
+            kept.Resolve("COM1", System().Roots());
+        }
+        const std::string com1 = kept.Resolve("COM1", roots);
+        const std::string com2 = kept.Resolve("COM2", roots);
+        if (row.seesTheAdapter) {
+            EXPECT_EQ(com1, (system.Dev() / "ttyUSB0").string());
+            EXPECT_EQ(com2, (system.Dev() / "ttyS4").string());
+        } else {
+            EXPECT_EQ(com1, (system.Dev() / "ttyS4").string());
+            EXPECT_EQ(com2, "");
+        }
+    }
+}
+
 TEST(PortNamesTest, PortFolderReplacesTheSystemsPorts) {
-    const FakeSystem system(With({{"ttyUSB0"}, {"ttyS1", "4"}}), "tty0");
+    const System system(With({UsbSerial("ttyUSB0"), Uart("ttyS1", "4")}));
     TempDir folder;
     for (const char* name : {"COM1", "COM2", "COM10", "COMx", "COM02", "notes.txt"}) {
         std::ofstream(folder.path / name) << "";
@@ -187,59 +230,81 @@ TEST(PortNamesTest, PortFolderReplacesTheSystemsPorts) {
     EXPECT_EQ(listed, (std::vector<std::string>{"COM1", "COM2", "COM10"}));
 }
 
-TEST(PortNamesTest, EnvironmentChoosesThePortFolder) {
+TEST(PortNamesTest, EnvironmentChoosesThePortAndLockFolders) {
     const struct Row {
+        const char* variable;
         std::optional<std::string> value;
-        std::string portDir;
+        std::string TPortRoots::*field;
+        std::string expected;
     } rows[] = {
-        {std::nullopt, ""},
-        {"", ""},
-        {"/tmp/ports", "/tmp/ports"},
+        {"TAVRO_PORT_DIR", std::nullopt, &TPortRoots::portDir, ""},
+        {"TAVRO_PORT_DIR", "", &TPortRoots::portDir, ""},
+        {"TAVRO_PORT_DIR", "/tmp/ports", &TPortRoots::portDir, "/tmp/ports"},
+        {"TAVRO_LOCK_DIR", std::nullopt, &TPortRoots::lockDir, "/run/lock"},
+        {"TAVRO_LOCK_DIR", "", &TPortRoots::lockDir, "/run/lock"},
+        {"TAVRO_LOCK_DIR", "/tmp/locks", &TPortRoots::lockDir, "/tmp/locks"},
     };
-    const char* saved = std::getenv("TAVRO_PORT_DIR");
-    const std::optional<std::string> before = saved ? std::optional<std::string>(saved) : std::nullopt;
     for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.variable << "=" << row.value.value_or("(unset)"));
+        const char* saved = std::getenv(row.variable);
+        const std::optional<std::string> before = saved ? std::optional<std::string>(saved) : std::nullopt;
         if (row.value) {
-            setenv("TAVRO_PORT_DIR", row.value->c_str(), 1);
+            setenv(row.variable, row.value->c_str(), 1);
         } else {
-            unsetenv("TAVRO_PORT_DIR");
+            unsetenv(row.variable);
         }
         const TPortRoots roots = SystemPortRoots();
-        EXPECT_EQ(roots.portDir, row.portDir);
+        EXPECT_EQ(roots.*row.field, row.expected);
         EXPECT_EQ(roots.sysfs, "/sys");
         EXPECT_EQ(roots.dev, "/dev");
-    }
-    if (before) {
-        setenv("TAVRO_PORT_DIR", before->c_str(), 1);
-    } else {
-        unsetenv("TAVRO_PORT_DIR");
+        EXPECT_EQ(roots.proc, "/proc");
+        if (before) {
+            setenv(row.variable, before->c_str(), 1);
+        } else {
+            unsetenv(row.variable);
+        }
     }
 }
 
 TEST(PortNamesTest, UnopenablePortsAreExplainedOnePerLine) {
     TestPortDir folder;
-    TPortRoots roots;
-    roots.portDir = folder.path.string();
-    EXPECT_EQ(DescribeUnopenablePorts(roots), "No serial ports were found.");
+    EXPECT_EQ(DescribeUnopenablePorts(SystemPortRoots()), "No serial ports were found.");
 
     const PseudoTerminal held(folder.path, 1);
-    TCommPort holder;
-    holder.OpenCommPort();
     std::ofstream(folder.path / "COM2") << "";
     const PseudoTerminal free(folder.path, 3);
     const PseudoTerminal beyond(folder.path, 17);
     std::ofstream(folder.path / "COM18") << "";
-
+    std::ofstream(folder.lockDir.path / "file") << "";
     const std::string com1 = (folder.path / "COM1").string();
     const std::string com2 = (folder.path / "COM2").string();
-    EXPECT_EQ(DescribeUnopenablePorts(roots, 16),
-              "COM1 (" + com1 + "): in use by another program\nCOM2 (" + com2 + "): not a serial port");
-    EXPECT_TRUE(holder.IsOpen());
-    EXPECT_EQ(DescribeUnopenablePorts(roots, 1), "COM1 (" + com1 + "): in use by another program");
+    const std::string self = "in use by " + ProcessName("/proc", getpid()) + " (PID " + std::to_string(getpid()) + ")";
+
+    const struct Row {
+        const char* description;
+        std::string lockDir;
+        std::string com1Reason;
+    } rows[] = {
+        // Our own lock file names the holder.
+        {"held by another port of this program", folder.lockDir.path.string(), self},
+        // Only the exclusive flags say the port is taken.
+        {"held where no lock file can be taken", (folder.lockDir.path / "file" / "locks").string(),
+         "in use by another program"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.description);
+        setenv("TAVRO_LOCK_DIR", row.lockDir.c_str(), 1);
+        TCommPort holder;
+        holder.OpenCommPort();
+        EXPECT_EQ(DescribeUnopenablePorts(SystemPortRoots(), 16),
+                  "COM1 (" + com1 + "): " + row.com1Reason + "\nCOM2 (" + com2 + "): not a serial port");
+        EXPECT_TRUE(holder.IsOpen());
+        EXPECT_EQ(DescribeUnopenablePorts(SystemPortRoots(), 1), "COM1 (" + com1 + "): " + row.com1Reason);
+    }
 }
 
 TEST(PortNamesTest, NoSystemPortsAreReportedAsSuch) {
-    const FakeSystem system(With({{"ttyS0", "4"}, {"ttyS1", "0"}}), "ttyS0");
+    const System system(With({Uart("ttyS0", "4"), Uart("ttyS1", "0")}), "ttyS0");
     EXPECT_EQ(DescribeUnopenablePorts(system.Roots()), "No serial ports were found.");
 }
 

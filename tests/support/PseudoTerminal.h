@@ -34,11 +34,30 @@ public:
 };
 
 // A folder of COMn links that the ports of this test process resolve their names in, so that
-// nothing can reach the machine's own serial ports.
+// nothing can reach the machine's own serial ports, and a lock folder of its own in place of
+// the machine's /run/lock.
 class TestPortDir : public TempDir {
 public:
-    TestPortDir() { setenv("TAVRO_PORT_DIR", path.c_str(), 1); }
-    ~TestPortDir() { unsetenv("TAVRO_PORT_DIR"); }
+    TestPortDir() {
+        if (const char* before = std::getenv("TAVRO_LOCK_DIR")) {
+            savedLockDir = before;
+        }
+        setenv("TAVRO_PORT_DIR", path.c_str(), 1);
+        setenv("TAVRO_LOCK_DIR", lockDir.path.c_str(), 1);
+    }
+    ~TestPortDir() {
+        unsetenv("TAVRO_PORT_DIR");
+        if (savedLockDir.empty()) {
+            unsetenv("TAVRO_LOCK_DIR");
+        } else {
+            setenv("TAVRO_LOCK_DIR", savedLockDir.c_str(), 1);
+        }
+    }
+
+    TempDir lockDir;
+
+private:
+    std::string savedLockDir;
 };
 
 // One pseudo-terminal pair playing a device: the port under test opens the slave side through
