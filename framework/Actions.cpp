@@ -2,6 +2,7 @@
 #include "Actions.h"
 
 #include "Application.h"
+#include "LongWork.h"
 
 #include <QtGlobal>
 
@@ -22,7 +23,7 @@ TAction::TAction(const QString& name, QObject* parent) : QAction(name, parent) {
 }
 
 void TAction::Execute() {
-    if (!OnExecute)
+    if (!OnExecute || TLongWork::Running())
         return;
     try {
         OnExecute();

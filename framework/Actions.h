@@ -24,7 +24,9 @@ public:
     std::function<void()> OnExecute;
     std::function<void(TAction&)> OnUpdate;
 
-    // Runs OnExecute (if set) as a trigger does, also while the action is disabled.
+    // Runs OnExecute (if set) as a trigger does, also while the action is disabled. While long
+    // work runs on the user-interface thread (TLongWork) no command starts: the trigger is
+    // dropped.
     void Execute();
 };
 
