@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "Dialogs.h"
 
+#include "Actions.h"
 #include "Text.h"
 #include "UiThread.h"
 
@@ -108,7 +109,10 @@ int MessageBox(QWidget* owner, const std::string& text, const std::string& capti
                int defaultButton, const std::string& detail) {
     const MessageBoxRequest request{owner, text, caption, buttons, icon, defaultButton, detail};
     int result = mrCancel;
-    RunOnUiThread([&] { result = messageBoxHook ? messageBoxHook(request) : ShowMessageBox(request); });
+    RunOnUiThread([&] {
+        result = messageBoxHook ? messageBoxHook(request) : ShowMessageBox(request);
+        RequestActionUpdates(); // the answer may have changed what the actions show
+    });
     return result;
 }
 
