@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPushButton>
@@ -218,18 +219,43 @@ void SetFontDialogHook(FontDialogHook hook) {
     fontDialogHook = std::move(hook);
 }
 
+QFont ShownFont(const QFont& font) {
+    const QFontInfo shown(font);
+    QFont result(shown.family());
+    result.setPointSizeF(shown.pointSizeF());
+    result.setWeight(static_cast<QFont::Weight>(shown.weight()));
+    result.setItalic(shown.italic());
+    result.setUnderline(shown.underline());
+    result.setStrikeOut(shown.strikeOut());
+    return result;
+}
+
+bool SameFontChoice(const QFont& a, const QFont& b) {
+    const QFontInfo x(a);
+    const QFontInfo y(b);
+    return x.family() == y.family() && qAbs(x.pointSizeF() - y.pointSizeF()) < 0.01 && x.weight() == y.weight() &&
+           x.italic() == y.italic() && a.underline() == b.underline() && a.strikeOut() == b.strikeOut();
+}
+
 bool TFontDialog::Execute(QWidget* owner) {
+    // Given a pixel-size font, or "Arial" that fontconfig resolves to another family, Qt's
+    // dialog would preselect some other family and a rounded size.
+    const QFont start = ShownFont(Font);
+    QFont initial = start; // what the dialog shows at first
     std::optional<QFont> chosen;
     if (fontDialogHook) {
-        chosen = fontDialogHook(Font);
+        chosen = fontDialogHook(start);
     } else {
-        QFontDialog dialog(Font, owner);
+        QFontDialog dialog(start, owner);
+        // It offers whole point sizes only: 11.25 shows as 11, which is what OK then returns.
+        initial = dialog.currentFont();
         if (dialog.exec() == QDialog::Accepted)
             chosen = dialog.selectedFont();
     }
     if (!chosen)
         return false;
-    Font = *chosen;
+    if (!SameFontChoice(*chosen, initial))
+        Font = *chosen;
     return true;
 }
 

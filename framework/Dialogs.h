@@ -120,14 +120,27 @@ std::string WithDefaultExt(const std::string& fileName, const std::string& ext);
 
 // ---- Font ----
 
+// The hook gets the font the dialog starts on (see ShownFont) and returns the one the user
+// chose, or nullopt for cancel.
 using FontDialogHook = std::function<std::optional<QFont>(const QFont& initial)>;
 void SetFontDialogHook(FontDialogHook hook);
 
 class TFontDialog {
 public:
-    QFont Font; // the font the dialog starts with, and the chosen one after a confirmed Execute
+    // The font the dialog starts from, and the chosen one after a confirmed Execute. The dialog
+    // starts on the font as the screen shows it (ShownFont); when the user confirms without a
+    // change, Font stays exactly as it was, so that a font given by pixel size, or by a name
+    // that is only an alias, is not replaced by the dialog's rounding of it.
+    QFont Font;
     bool Execute(QWidget* owner);
 };
+
+// `font` as the screen shows it: the family it resolves to, its size in points (fractional:
+// 15 pixels at 96 dots per inch are 11.25 points), weight, slant and effects.
+QFont ShownFont(const QFont& font);
+// Whether two fonts are the same choice in a font dialog: family, size, weight, slant and
+// effects (not the style name, which the dialog fills in).
+bool SameFontChoice(const QFont& a, const QFont& b);
 
 // ---- Printer ----
 

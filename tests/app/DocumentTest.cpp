@@ -2,6 +2,9 @@
 // The text view as a document: open, save as, print, font, clear, exit.
 #include "WindowFixture.h"
 
+#include <QDialog>
+#include <QFontInfo>
+#include <QLineEdit>
 #include <QPrinter>
 
 #include <csignal>
@@ -233,12 +236,62 @@ TEST_F(DocumentTest, FontIsTakenWhole) {
         return std::optional<QFont>(chosen);
     });
     Action("actSetFont").trigger();
-    EXPECT_EQ(offered.pixelSize(), 15);
+    // The dialog starts on the font as shown: the family "Arial" resolves to, 15 pixels in
+    // points.
+    EXPECT_EQ(offered.family(), QFontInfo(QFont(QStringLiteral("Arial"))).family());
+    EXPECT_DOUBLE_EQ(offered.pointSizeF(), 15 * 72.0 / Memo().logicalDpiY());
     EXPECT_EQ(Memo().font(), chosen);
     SetFontDialogHook([](const QFont&) { return std::optional<QFont>(); });
     Action("actSetFont").trigger();
     EXPECT_EQ(Memo().font(), chosen);
 }
+
+// The real font dialog: confirming without a change leaves the view's font exactly as it was.
+struct FontRow {
+    const char* name;
+    const char* size; // typed into the size field; null: left as offered
+    bool accept;
+    int pointSize; // of the view's font afterwards; 0: the view keeps its own font
+};
+
+void PrintTo(const FontRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class FontDialogTest : public DocumentTest, public ::testing::WithParamInterface<FontRow> {};
+
+TEST_P(FontDialogTest, RoundTrip) {
+    const FontRow& row = GetParam();
+    const QFont before = Memo().font();
+    QStringList shown;
+    WhenModalShown([&](QWidget& dialog) {
+        const auto edits = dialog.findChildren<QLineEdit*>();
+        for (QLineEdit* edit : edits)
+            shown << edit->text();
+        if (row.size)
+            edits.at(2)->setText(QString::fromLatin1(row.size));
+        if (row.accept)
+            static_cast<QDialog&>(dialog).accept();
+        else
+            static_cast<QDialog&>(dialog).reject();
+    });
+    Action("actSetFont").trigger();
+    ASSERT_GE(shown.size(), 3);
+    EXPECT_EQ(shown[0], QFontInfo(before).family()) << "starts on the family shown";
+    EXPECT_EQ(shown[2], QStringLiteral("11")) << "15 px at 96 dpi are 11.25 pt, and the dialog shows whole points";
+    if (row.pointSize == 0) {
+        EXPECT_EQ(Memo().font(), before);
+        EXPECT_EQ(Memo().font().pixelSize(), 15);
+    } else {
+        EXPECT_EQ(Memo().font().pointSize(), row.pointSize);
+        EXPECT_EQ(Memo().font().family(), QFontInfo(before).family());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Choices, FontDialogTest,
+                         ::testing::Values(FontRow{"OkUnchanged", nullptr, true, 0},
+                                           FontRow{"OtherSize", "14", true, 14}, FontRow{"Cancelled", "14", false, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DocumentTest, ExitClosesWithoutAsking) {
     Receive("unsaved\r");

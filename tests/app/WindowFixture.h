@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,19 @@ constexpr int patienceMs = 10000;
 
 inline Bytes header() {
     return {0xAB, 0xC0, 0x00, 0x00, 0x0A, 0xAA, 0xAA, 0xAA};
+}
+
+// Acts on the next modal dialog once it is shown, from inside its own event loop.
+inline void WhenModalShown(std::function<void(QWidget&)> act) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            act(*dialog);
+        }
+    });
+    timer->start(10);
 }
 
 class WindowTest : public ::testing::Test {

@@ -267,6 +267,15 @@ TEST_F(DialogsTest, FontAndPrintHooks) {
     EXPECT_FALSE(fontDialog.Execute(nullptr));
     EXPECT_EQ(fontDialog.Font, chosen);
 
+    // Confirmed without a change: a pixel-size font stays as it was, not the dialog's points.
+    QFont pixels("Liberation Sans");
+    pixels.setPixelSize(15);
+    fontDialog.Font = pixels;
+    SetFontDialogHook([](const QFont& initial) { return std::optional<QFont>(initial); });
+    EXPECT_TRUE(fontDialog.Execute(nullptr));
+    EXPECT_EQ(fontDialog.Font, pixels);
+    EXPECT_EQ(fontDialog.Font.pixelSize(), 15);
+
     bool acceptPrint = true;
     SetPrintDialogHook([&](QPrinter& printer) {
         printer.setDocName("chosen");
