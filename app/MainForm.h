@@ -4,6 +4,7 @@
 #include "CommThread.h"
 #include "Dialogs.h"
 
+#include <QColor>
 #include <QMainWindow>
 #include <QStringList>
 #include <QTimer>
@@ -103,6 +104,9 @@ private:
     TSaveDialog SaveDialog1;
     TPrintDialog PrintDialog1;
     TFontDialog FontDialog1;
+    // The colour of the chosen font, if the font command ever gets one (Qt's font dialog offers
+    // none): printing uses it, and black while it is unset, whatever the screen's text colour.
+    QColor fontColour;
 
     std::int32_t groupCount = 0;
     std::vector<unsigned char> textBuffer;

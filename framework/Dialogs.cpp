@@ -12,6 +12,7 @@
 #include <QFontInfo>
 #include <QMessageBox>
 #include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
 #include <QTextDocument>
 
@@ -263,10 +264,14 @@ void SetPrintDialogHook(PrintDialogHook hook) {
     printDialogHook = std::move(hook);
 }
 
-bool TPrintDialog::Execute(QWidget* owner, QPrinter& printer) {
+TPrintDialog::TPrintDialog() : printer(std::make_unique<QPrinter>(QPrinter::HighResolution)) {}
+
+TPrintDialog::~TPrintDialog() = default;
+
+bool TPrintDialog::Execute(QWidget* owner) {
     if (printDialogHook)
-        return printDialogHook(printer);
-    QPrintDialog dialog(&printer, owner);
+        return printDialogHook(*printer);
+    QPrintDialog dialog(printer.get(), owner);
     dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
     dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
     dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -148,9 +149,21 @@ bool SameFontChoice(const QFont& a, const QFont& b);
 using PrintDialogHook = std::function<bool(QPrinter& printer)>;
 void SetPrintDialogHook(PrintDialogHook hook);
 
+// The printer choice. It keeps one printer for its whole life, so each use starts with what
+// the last one chose: the printer or file, the page setup, copies and the other options.
 class TPrintDialog {
 public:
-    // Lets the user choose and set up `printer` (no page range, no selection); true when
+    TPrintDialog();
+    TPrintDialog(const TPrintDialog&) = delete;
+    TPrintDialog& operator=(const TPrintDialog&) = delete;
+    ~TPrintDialog();
+
+    // The printer to print on after a confirmed Execute (a high-resolution one).
+    QPrinter& Printer() { return *printer; }
+    // Lets the user choose and set up the printer (no page range, no selection); true when
     // accepted.
-    bool Execute(QWidget* owner, QPrinter& printer);
+    bool Execute(QWidget* owner);
+
+private:
+    std::unique_ptr<QPrinter> printer;
 };

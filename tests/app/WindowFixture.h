@@ -6,6 +6,7 @@
 #include "Actions.h"
 #include "Application.h"
 #include "Dialogs.h"
+#include "LongWork.h"
 #include "MainForm.h"
 #include "MemoText.h"
 #include "PseudoTerminal.h"
@@ -60,6 +61,8 @@ protected:
         SetFileDialogHook({});
         SetFontDialogHook({});
         SetPrintDialogHook({});
+        TLongWork::SetHook({});
+        TLongWork::SetTiming({});
         ports.clear();
     }
 

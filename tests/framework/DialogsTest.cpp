@@ -281,12 +281,17 @@ TEST_F(DialogsTest, FontAndPrintHooks) {
         printer.setDocName("chosen");
         return acceptPrint;
     });
-    QPrinter printer;
     TPrintDialog printDialog;
-    EXPECT_TRUE(printDialog.Execute(nullptr, printer));
-    EXPECT_EQ(printer.docName(), "chosen");
+    QPrinter* printer = &printDialog.Printer();
+    EXPECT_TRUE(printDialog.Execute(nullptr));
+    EXPECT_EQ(printer->docName(), "chosen");
     acceptPrint = false;
-    EXPECT_FALSE(printDialog.Execute(nullptr, printer));
+    SetPrintDialogHook([&](QPrinter& seen) {
+        EXPECT_EQ(&seen, printer) << "every use sets up the same printer";
+        EXPECT_EQ(seen.docName(), "chosen") << "and starts from the last choice";
+        return acceptPrint;
+    });
+    EXPECT_FALSE(printDialog.Execute(nullptr));
 }
 
 } // namespace
