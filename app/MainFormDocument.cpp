@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The main window's document commands: open, save as, print, font, clear and exit.
+// The main window's document commands: print, font, clear and exit (open and save as are in
+// MainFormFiles.cpp).
 #include "MainForm.h"
 
 #include "Actions.h"
@@ -7,14 +8,13 @@
 #include "LongWork.h"
 #include "MemoText.h"
 
-#include <QFile>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPrinter>
-#include <QSaveFile>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QTextOption>
 
 namespace {
@@ -26,41 +26,6 @@ constexpr int printLineSlack = 4;
 constexpr int tabStopChars = 8;
 
 } // namespace
-
-void TMainForm::actFileOpenExecute() {
-    if (!OpenDialog1.Execute(this))
-        return;
-    const std::string name = OpenDialog1.FileName;
-    QFile file(QFile::decodeName(name.c_str()));
-    if (!file.open(QIODevice::ReadOnly))
-        throw EFOpenError("Cannot open file " + name);
-    // Read no more than the view can take; the text may still end early at a zero byte.
-    const QByteArray bytes = file.read(memoCapacityBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        throw EFOpenError("Cannot open file " + name);
-    const qsizetype zero = bytes.indexOf('\0');
-    const qsizetype length = zero >= 0 ? zero : bytes.size();
-    if (length > memoCapacityBytes)
-        throw EOutOfResources("Text exceeds memo capacity");
-    const QStringList lines = SplitTextLines(bytes.constData(), static_cast<std::size_t>(length));
-    const bool endsWithLineEnd = length > 0 && (bytes[length - 1] == '\r' || bytes[length - 1] == '\n');
-    Memo1->setPlainText(JoinLines(lines, endsWithLineEnd));
-}
-
-void TMainForm::actFileSaveExecute() {}
-
-void TMainForm::actFileSaveAsExecute() {
-    if (!SaveDialog1.Execute(this))
-        return;
-    const std::string name = SaveDialog1.FileName;
-    const QByteArray bytes = MemoTextBytes(*Memo1);
-    // Written to a temporary file beside the target, flushed to disk and renamed over it: a
-    // full disk or a crash leaves the old file as it was, never half written.
-    QSaveFile file(QFile::decodeName(name.c_str()));
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw EFCreateError("Cannot create file " + name);
-}
 
 void TMainForm::actPrintExecute() {
     if (!PrintDialog1.Execute(this))

@@ -94,10 +94,12 @@ void TLongWork::Pump() {
     lastPump = std::chrono::steady_clock::now();
 }
 
-void TLongWork::WaitUntil(const std::function<bool()>& done) {
+void TLongWork::WaitUntil(const std::function<bool()>& done, const std::function<int()>& progress) {
     for (;;) {
         if (WaitOnUiThreadUntil(done, lastPump + timing.pumpInterval))
             return;
+        if (progress)
+            value = progress();
         Pump();
     }
 }

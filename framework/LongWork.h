@@ -54,9 +54,10 @@ public:
     // Pumps now.
     void Pump();
     // For work that runs on another thread: returns once `done` holds, running the queued calls
-    // as they come and pumping every pumpInterval meanwhile. `done` is evaluated as
-    // WaitOnUiThreadUntil evaluates its condition: whoever makes it true calls WakeUiThread.
-    void WaitUntil(const std::function<bool()>& done);
+    // as they come and pumping every pumpInterval meanwhile; `progress`, if given, is the value
+    // shown at each pump. `done` is evaluated as WaitOnUiThreadUntil evaluates its condition:
+    // whoever makes it true calls WakeUiThread.
+    void WaitUntil(const std::function<bool()>& done, const std::function<int()>& progress = {});
 
     void SetText(const std::string& text);
     void SetMaximum(int maximum);
