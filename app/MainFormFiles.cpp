@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -31,15 +32,15 @@ namespace {
 // Sizes of the pieces, each a few milliseconds of work.
 constexpr qint64 readPieceBytes = 1 << 20;
 constexpr std::size_t insertPieceBytes = 1 << 18;
-constexpr int removePieceChars = 1 << 18;
 constexpr qsizetype writePieceBytes = 1 << 20;
+constexpr int linesPerPiece = 4096;
 
 std::string BaseName(const std::string& fileName) {
     return QFileInfo(QFile::decodeName(fileName.c_str())).fileName().toStdString();
 }
 
 // Holds the text view's painting while its document is rebuilt, so that the user does not see
-// the new text grow above the old one.
+// the text come and go.
 class PaintingHeld {
 public:
     explicit PaintingHeld(QWidget& widget) : widget(widget) { widget.setUpdatesEnabled(false); }
@@ -51,70 +52,66 @@ private:
     QWidget& widget;
 };
 
-void RemoveText(QTextDocument& document, int from, int to) {
-    QTextCursor cursor(&document);
-    cursor.setPosition(from);
-    cursor.setPosition(to, QTextCursor::KeepAnchor);
-    cursor.removeSelectedText();
+// Lines [from, to) of the view.
+QStringList MemoLines(const QPlainTextEdit& memo, int from, int to) {
+    QStringList lines;
+    for (QTextBlock block = memo.document()->findBlockByNumber(from); block.isValid() && from < to;
+         block = block.next(), ++from)
+        lines << block.text();
+    return lines;
 }
 
-// The text an open has put at the front of the document, with the line end after it. Unless
-// kept, it goes again: in pieces when the user cancels (TakeBack), at once on an error.
-class NewText {
+// Writes a text into the emptied view in pieces, while groups may be appended to the view's
+// end between them. A line end goes in first and the text in front of it, so the groups come
+// after it; Finish takes the line end out again and puts the groups' lines after the text, as
+// the view appends lines.
+class PieceWriter {
 public:
-    explicit NewText(QTextDocument& document) : document(document) {
+    explicit PieceWriter(QPlainTextEdit& memo) : memo(memo), document(*memo.document()) {
         QTextCursor(&document).insertText(QStringLiteral("\n"));
     }
-    NewText(const NewText&) = delete;
-    NewText& operator=(const NewText&) = delete;
-    ~NewText() {
-        if (!kept)
-            RemoveText(document, 0, length + 1);
-    }
 
-    int Length() const { return length; }
-    void Append(const QString& piece) {
+    void Write(const QString& piece) {
         QTextCursor cursor(&document);
         cursor.setPosition(length);
         cursor.insertText(piece);
         length += static_cast<int>(piece.size());
     }
-    void TakeBack(TLongWork& work) {
-        for (; length + 1 > removePieceChars; length -= removePieceChars) {
-            RemoveText(document, 0, removePieceChars);
-            work.Step(work.Value());
-        }
+    // The lines of the groups appended since the writer began.
+    QStringList Arrived() const {
+        QStringList lines;
+        for (QTextBlock block = document.findBlock(length + 1); block.isValid(); block = block.next())
+            lines << block.text();
+        if (!lines.isEmpty() && lines.back().isEmpty())
+            lines.pop_back(); // the line after the last line end
+        return lines;
     }
-    void Keep() { kept = true; }
+    // Appends `earlier` and the lines that arrived meanwhile to the text written; returns all
+    // of them.
+    QStringList Finish(QStringList earlier) {
+        earlier += Arrived();
+        QTextCursor cursor(&document);
+        cursor.setPosition(length);
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText(); // a line end and a few groups: small
+        AppendMemoLines(memo, earlier);
+        return earlier;
+    }
 
 private:
+    QPlainTextEdit& memo;
     QTextDocument& document;
     int length = 0;
-    bool kept = false;
 };
-
-// The lines of the document from `position` on, as the view's line list has them: the text
-// after `position`, split at line ends, without an empty line after a final line end.
-QStringList LinesFrom(const QTextDocument& document, int position) {
-    QString text;
-    QTextBlock block = document.findBlock(position);
-    text += block.text().mid(position - block.position());
-    for (block = block.next(); block.isValid(); block = block.next())
-        text += QLatin1Char('\n') + block.text();
-    QStringList lines = text.split(QLatin1Char('\n'));
-    if (lines.back().isEmpty())
-        lines.pop_back();
-    return lines;
-}
 
 } // namespace
 
-// The new text is written into the view's own document, above the old one, and the old text
-// is then removed, in pieces (a second document swapped in would cost a single call of about
-// a second for 30 MB, to lay out every line anew). Groups that arrive meanwhile are appended
-// to the document's end as always and counted at once; when the open is complete their lines
-// follow the file's text, and when it is cancelled the view is as it was, with them at its
-// end. Nothing shown is lost either way.
+// The file's text goes into the view's own document in pieces. (A second document swapped in
+// would cost one call of about a second for 30 MB to lay out every line anew, and removing
+// much text from a large document costs a copy of all of it on every removal; emptying it is
+// quick.) Groups that arrive meanwhile are shown and counted at once; when the open completes
+// their lines follow the file's text, and a cancelled open puts the old text back in pieces,
+// with them after it. Nothing shown is lost either way.
 void TMainForm::actFileOpenExecute() {
     if (!OpenDialog1.Execute(this))
         return;
@@ -123,17 +120,14 @@ void TMainForm::actFileOpenExecute() {
     if (!file.open(QIODevice::ReadOnly))
         throw EFOpenError("Cannot open file " + name);
 
-    // The old text as it is now; groups that arrive from here on come after it.
-    QTextDocument& document = *Memo1->document();
-    const int oldLength = document.characterCount() - 1; // without the final separator
-    // Lines that arrive after an old text without a final line end are appended with a line end
-    // before them (they are not part of the old text's last line).
-    const bool oldOpenLine = oldLength > 0 && !document.lastBlock().text().isEmpty();
+    // The old text's complete lines do not change while groups are appended after them.
+    const int oldLines = MemoLineCount(*Memo1);
+    const bool oldEndsWithLineEnd = oldLines > 0 && Memo1->document()->lastBlock().text().isEmpty();
 
     // Read no more than the view can take; the text may still end early at a zero byte.
     const qint64 readLimit = memoCapacityBytes + 1;
     const qint64 expected = std::clamp<qint64>(file.size(), 0, readLimit);
-    TLongWork work(this, "Opening " + BaseName(name), static_cast<int>(2 * expected));
+    TLongWork work(this, "Opening " + BaseName(name), static_cast<int>(2 * expected) + oldLines);
     QByteArray bytes;
     bytes.reserve(expected);
     while (bytes.size() < readLimit) {
@@ -151,43 +145,56 @@ void TMainForm::actFileOpenExecute() {
     const qsizetype length = zero >= 0 ? zero : bytes.size();
     if (length > memoCapacityBytes)
         throw EOutOfResources("Text exceeds memo capacity");
-
     const int readDone = static_cast<int>(bytes.size());
-    work.SetMaximum(readDone + static_cast<int>(length) + oldLength);
-    const PaintingHeld held(*Memo1->viewport());
+    work.SetMaximum(readDone + oldLines + static_cast<int>(length));
 
-    // A line end goes in first, and the new text above it, so that the new text's last line
-    // never merges with the old text's first, and the document's last line is never new text.
-    NewText added(document);
-    TViewTextConverter converter;
-    for (qsizetype at = 0; at < length; at += static_cast<qsizetype>(insertPieceBytes)) {
-        const auto size = std::min<std::size_t>(insertPieceBytes, static_cast<std::size_t>(length - at));
-        added.Append(converter.Convert(bytes.constData() + at, size));
-        if (!work.Step(readDone + static_cast<int>(at + static_cast<qsizetype>(size)))) {
-            added.TakeBack(work);
-            return;
+    // The old text, to put back if the user cancels.
+    QString oldText;
+    QTextBlock block = Memo1->document()->begin();
+    for (int line = 0; line < oldLines; ++line) {
+        oldText += block.text();
+        if (line + 1 < oldLines || oldEndsWithLineEnd)
+            oldText += QLatin1Char('\n');
+        if ((line + 1) % linesPerPiece != 0) {
+            block = block.next();
+            continue;
         }
+        if (!work.Step(readDone + line + 1))
+            return;
+        block = Memo1->document()->findBlockByNumber(line + 1); // a pump may have appended to the view
+    }
+
+    if (!work.Step(readDone + oldLines))
+        return;
+
+    const PaintingHeld held(*Memo1->viewport());
+    const QStringList arrivedBefore = MemoLines(*Memo1, oldLines, MemoLineCount(*Memo1));
+    Memo1->clear();
+    std::optional<PieceWriter> writer(*Memo1);
+    TViewTextConverter converter;
+    bool cancelled = false;
+    for (qsizetype at = 0; at < length && !cancelled; at += static_cast<qsizetype>(insertPieceBytes)) {
+        const auto size = std::min<std::size_t>(insertPieceBytes, static_cast<std::size_t>(length - at));
+        writer->Write(converter.Convert(bytes.constData() + at, size));
+        cancelled = !work.Step(readDone + oldLines + static_cast<int>(at + static_cast<qsizetype>(size)));
     }
     bytes = QByteArray();
-    added.Keep();
-    const int newLength = added.Length();
-
-    // The old text goes, front first, so that its last line stays until the end: a group that
-    // arrives meanwhile is appended the same way as before the open began. From here on there
-    // is no way back.
-    work.SetCancellable(false);
-    const int oldStart = newLength + 1;
-    int oldLeft = oldLength;
-    for (; oldLeft > removePieceChars; oldLeft -= removePieceChars) {
-        RemoveText(document, oldStart, oldStart + removePieceChars);
-        work.Step(work.Maximum() - oldLeft);
+    QStringList arrived;
+    if (cancelled) {
+        // Back as it was, with the groups of the meantime after it; this cannot be cancelled.
+        const QStringList arrivedWhileOpening = writer->Arrived();
+        writer.reset();
+        Memo1->clear();
+        work.SetCancellable(false);
+        PieceWriter back(*Memo1);
+        for (qsizetype at = 0; at < oldText.size(); at += static_cast<qsizetype>(insertPieceBytes)) {
+            back.Write(oldText.mid(at, static_cast<qsizetype>(insertPieceBytes)));
+            work.Step(work.Value());
+        }
+        arrived = back.Finish(arrivedBefore + arrivedWhileOpening);
+    } else {
+        arrived = writer->Finish(arrivedBefore);
     }
-    // What came after the old text: the lines of the groups shown meanwhile.
-    QStringList arrived = LinesFrom(document, oldStart + oldLeft);
-    if (oldOpenLine && !arrived.isEmpty())
-        arrived.pop_front(); // the empty line before the line end they were appended with
-    RemoveText(document, newLength, document.characterCount() - 1);
-    AppendMemoLines(*Memo1, arrived);
 
     QTextCursor caret = Memo1->textCursor();
     caret.movePosition(arrived.isEmpty() ? QTextCursor::Start : QTextCursor::End);
@@ -218,12 +225,18 @@ void TMainForm::actFileSaveAsExecute() {
         if (line > 0)
             bytes += "\r\n";
         bytes += block.text().toLatin1();
+        if ((line + 1) % linesPerPiece != 0) {
+            block = block.next();
+            continue;
+        }
         if (!work.Step(line + 1))
             return;
         block = document.findBlockByNumber(line + 1); // a pump may have appended to the view
     }
     if (endsWithLineEnd)
         bytes += "\r\n";
+    if (!work.Step(lines))
+        return;
 
     std::atomic<bool> stop{false};
     std::atomic<bool> committing{false};

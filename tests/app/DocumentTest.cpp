@@ -223,7 +223,7 @@ INSTANTIATE_TEST_SUITE_P(Shapes, OpenWhileReceivingTest,
                                            OpenRow{"NeitherEndsWithLineEnd", manyLines("old", 40000, "\n") + "last",
                                                    manyLines("new", 40000, "\n") + "end"},
                                            OpenRow{"EmptyViewLoneCrs", "", manyLines("new", 50000, "\r")},
-                                           OpenRow{"EmptyFile", manyLines("old", 70000, "\n"), ""}),
+                                           OpenRow{"EmptyFile", manyLines("old", 20000, "\n"), ""}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Save writes the view as it was when the save began; groups that arrive meanwhile are shown.
