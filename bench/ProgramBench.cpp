@@ -4,6 +4,9 @@
 //   program_bench view      appending one group to, and saving, a view of 150,000 lines
 //   program_bench print     reply latency while a view of 10,000 lines prints to PDF
 //   program_bench open      reply latency while a 30 MiB text file opens
+//   program_bench pollfloor N   CPU of N threads that only do what a receiver's pass with
+//                           nothing waiting does (two port queries, a 100 ms wait): the
+//                           floor under the program's idle CPU on this machine
 // For startup and view, TAVRO_PORT_DIR must name a folder with at least one COMn port
 // (bench/run-program-bench starts tavro-sim for that), so that the window starts listening
 // without asking to retry. print and open play the timer themselves, on a pseudo-terminal of
@@ -25,6 +28,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -42,6 +46,8 @@
 #include <poll.h>
 #include <pty.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -332,6 +338,50 @@ int openFile(int argc, char** argv) {
     return result;
 }
 
+// The cost of polling alone: each thread asks a pseudo-terminal how many bytes wait and
+// whether it hung up, then waits 100 ms on a condition variable, as a receiver thread's pass
+// with nothing waiting does. Prints the CPU of the whole process over 30 s, in percent of one
+// core.
+int pollFloor(int threads) {
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> pollers;
+    std::vector<int> fds;
+    for (int i = 0; i < threads; ++i) {
+        int master = -1, slave = -1;
+        if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+            return 1;
+        fds.insert(fds.end(), {master, slave});
+        pollers.emplace_back([&stop, slave] {
+            std::mutex mutex;
+            std::condition_variable wake;
+            while (!stop) {
+                int waiting = 0;
+                ::ioctl(slave, FIONREAD, &waiting);
+                pollfd watch{slave, POLLIN, 0};
+                ::poll(&watch, 1, 0);
+                std::unique_lock lock(mutex);
+                wake.wait_for(lock, std::chrono::milliseconds(100), [&] { return stop.load(); });
+            }
+        });
+    }
+    const auto cpuNs = [] {
+        timespec t{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return t.tv_sec * 1e9 + static_cast<double>(t.tv_nsec);
+    };
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const double before = cpuNs();
+    constexpr int seconds = 30;
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    std::printf("pollfloor_threads %d\npollfloor_percent %.3f\n", threads, 100 * (cpuNs() - before) / 1e9 / seconds);
+    stop = true;
+    for (auto& poller : pollers)
+        poller.join();
+    for (int fd : fds)
+        ::close(fd);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -343,6 +393,8 @@ int main(int argc, char** argv) {
         return printView(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "open") == 0)
         return openFile(argc, argv);
-    std::fprintf(stderr, "usage: program_bench startup|view|print|open\n");
+    if (argc >= 3 && std::strcmp(argv[1], "pollfloor") == 0)
+        return pollFloor(std::atoi(argv[2]));
+    std::fprintf(stderr, "usage: program_bench startup|view|print|open|pollfloor N\n");
     return 2;
 }
