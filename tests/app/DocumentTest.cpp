@@ -115,7 +115,7 @@ TEST_F(DocumentTest, OpenFailuresLeaveTheViewAlone) {
 
 // The open converts its text piece by piece: a cut anywhere, also inside a CR LF, gives the
 // text the whole would.
-TEST(ViewTextConverterTest, AnyCutGivesTheWholesText) {
+TEST(ViewTextConverterTest, AnyCutGivesTheWholeText) {
     const std::vector<std::string> texts{"a\r\nb", "\r\n\r\n", "a\r\rb\n\n", "x\r",
                                          "\n\r",   "",         "abc\r\n",    "\x80\xFF\r\n\t\r"};
     for (const std::string& text : texts) {
