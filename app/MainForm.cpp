@@ -16,6 +16,8 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <algorithm>
+
 TMainForm* MainForm = nullptr;
 
 namespace {
@@ -73,7 +75,18 @@ TMainForm::TMainForm() {
 
     // While listening, ports that could not be opened are tried again now and then, so that
     // an adapter plugged in after the start, or plugged back in, is listened to as well.
-    connect(&rescanTimer, &QTimer::timeout, this, [this] { CallGuarded([this] { ListenOnNewPorts(); }); });
+    connect(&rescanTimer, &QTimer::timeout, this, [this] {
+        CallGuarded([this] {
+            const auto openPorts = [this] {
+                return std::count_if(commThreads.begin(), commThreads.end(),
+                                     [](const auto& t) { return t->IsPortOpen(); });
+            };
+            const auto before = openPorts();
+            ListenOnNewPorts();
+            if (openPorts() != before)
+                ActionList1->RequestUpdate(); // the status line lists the port that opened
+        });
+    });
     rescanTimer.start(rescanInterval);
     ActionList1->UpdateAll();
 }

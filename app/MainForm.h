@@ -5,6 +5,7 @@
 #include "Dialogs.h"
 #include "ReceiveJournal.h"
 
+#include <QColor>
 #include <QMainWindow>
 #include <QStringList>
 #include <QTimer>
@@ -107,6 +108,9 @@ private:
     TSaveDialog SaveDialog1;
     TPrintDialog PrintDialog1;
     TFontDialog FontDialog1;
+    // The colour of the chosen font, if the font command ever gets one (Qt's font dialog offers
+    // none): printing uses it, and black while it is unset, whatever the screen's text colour.
+    QColor fontColour;
 
     std::int32_t groupCount = 0;
     std::vector<unsigned char> textBuffer;

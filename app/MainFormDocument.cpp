@@ -1,19 +1,20 @@
 // SPDX-License-Identifier: MIT
-// The main window's document commands: open, save as, print, font, clear and exit.
+// The main window's document commands: print, font, clear and exit (open and save as are in
+// MainFormFiles.cpp).
 #include "MainForm.h"
 
 #include "Actions.h"
 #include "Exceptions.h"
+#include "LongWork.h"
 #include "MemoText.h"
 
-#include <QFile>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPrinter>
-#include <QSaveFile>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QTextOption>
 
 namespace {
@@ -26,45 +27,10 @@ constexpr int tabStopChars = 8;
 
 } // namespace
 
-void TMainForm::actFileOpenExecute() {
-    if (!OpenDialog1.Execute(this))
-        return;
-    const std::string name = OpenDialog1.FileName;
-    QFile file(QFile::decodeName(name.c_str()));
-    if (!file.open(QIODevice::ReadOnly))
-        throw EFOpenError("Cannot open file " + name);
-    // Read no more than the view can take; the text may still end early at a zero byte.
-    const QByteArray bytes = file.read(memoCapacityBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        throw EFOpenError("Cannot open file " + name);
-    const qsizetype zero = bytes.indexOf('\0');
-    const qsizetype length = zero >= 0 ? zero : bytes.size();
-    if (length > memoCapacityBytes)
-        throw EOutOfResources("Text exceeds memo capacity");
-    const QStringList lines = SplitTextLines(bytes.constData(), static_cast<std::size_t>(length));
-    const bool endsWithLineEnd = length > 0 && (bytes[length - 1] == '\r' || bytes[length - 1] == '\n');
-    Memo1->setPlainText(JoinLines(lines, endsWithLineEnd));
-}
-
-void TMainForm::actFileSaveExecute() {}
-
-void TMainForm::actFileSaveAsExecute() {
-    if (!SaveDialog1.Execute(this))
-        return;
-    const std::string name = SaveDialog1.FileName;
-    const QByteArray bytes = MemoTextBytes(*Memo1);
-    // Written to a temporary file beside the target, flushed to disk and renamed over it: a
-    // full disk or a crash leaves the old file as it was, never half written.
-    QSaveFile file(QFile::decodeName(name.c_str()));
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw EFCreateError("Cannot create file " + name);
-}
-
 void TMainForm::actPrintExecute() {
-    QPrinter printer(QPrinter::HighResolution);
-    if (!PrintDialog1.Execute(this, printer))
+    if (!PrintDialog1.Execute(this))
         return;
+    QPrinter& printer = PrintDialog1.Printer();
     if (printer.outputFormat() == QPrinter::NativeFormat && printer.printerName().isEmpty())
         throw EPrinter("There is no default printer currently selected");
     if (!printer.isValid())
@@ -79,7 +45,9 @@ void TMainForm::actPrintExecute() {
     if (!painter.begin(&printer))
         throw EPrinter("Printer selected is not valid");
     painter.setFont(font);
-    painter.setPen(Memo1->palette().color(QPalette::Text));
+    // Paper is white whatever the desktop's theme; the view's own text colour is white or
+    // light grey under a dark one.
+    painter.setPen(fontColour.isValid() ? fontColour : QColor(Qt::black));
 
     const QFontMetrics metrics(font, &printer);
     QTextOption option(Qt::AlignLeft | Qt::AlignTop);
@@ -91,23 +59,37 @@ void TMainForm::actPrintExecute() {
     option.setTabStopDistance(tabStopChars * metrics.averageCharWidth() * qreal(QFontMetrics(font).fontDpi()) /
                               qreal(printer.logicalDpiX()));
 
+    // Groups keep arriving while a long view prints, and the receivers wait for each to be
+    // shown before they answer the timer: the work runs their calls between lines. A group
+    // shown meanwhile is appended to the view, so it is printed too (the line count is read
+    // again before every line), and the line printed next is looked up again by its number.
+    int page = 1;
+    const auto pageText = [&page] { return "Printing page " + std::to_string(page); };
+    TLongWork work(this, pageText(), MemoLineCount(*Memo1));
     const int pageWidth = printer.width();
     const int pageHeight = printer.height();
     int n = 0;
-    QTextBlock block = Memo1->document()->begin();
-    for (int line = 0; line < MemoLineCount(*Memo1); ++line, block = block.next()) {
+    for (int line = 0; line < MemoLineCount(*Memo1); ++line) {
         const int h = metrics.height();
         int y = n * h + printMargin;
         if (y >= pageHeight - printMargin - h) {
             printer.newPage();
+            ++page;
+            work.SetText(pageText());
             y = printMargin;
             n = 0;
         }
         const QRect rect(QPoint(printMargin, y), QPoint(pageWidth - printMargin, y + h + printLineSlack));
         painter.setClipRect(rect);
-        painter.drawText(rect, block.text(), option);
+        painter.drawText(rect, Memo1->document()->findBlockByNumber(line).text(), option);
         ++n;
+        work.SetMaximum(MemoLineCount(*Memo1));
+        if (!work.Step(line + 1))
+            break;
     }
+    // A cancelled job ends as a whole document of the pages printed so far: a PDF file stays
+    // valid, and a printer gets a job it can finish. (Qt's PDF and print system engines on
+    // Linux cannot withdraw a job once begun.)
     painter.end();
 }
 

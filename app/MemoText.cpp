@@ -62,3 +62,18 @@ QByteArray MemoTextBytes(const QPlainTextEdit& memo) {
     }
     return text.toLatin1();
 }
+
+QString TViewTextConverter::Convert(const char* data, std::size_t size) {
+    QString text(static_cast<qsizetype>(size), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (std::size_t i = 0; i < size; ++i) {
+        const auto c = static_cast<unsigned char>(data[i]);
+        const bool lfOfCrLf = afterCr && c == '\n';
+        afterCr = c == '\r';
+        if (lfOfCrLf)
+            continue;
+        *out++ = c == '\r' ? QChar(u'\n') : QChar(c);
+    }
+    text.truncate(out - text.constData());
+    return text;
+}

@@ -30,3 +30,14 @@ QByteArray MemoTextBytes(const QPlainTextEdit& memo);
 
 // The text of the given lines as the view holds it ('\n' between lines).
 QString JoinLines(const QStringList& lines, bool endsWithLineEnd);
+
+// Turns 8-bit text into the view's form ('\n' between lines) piece by piece, as SplitTextLines
+// and JoinLines do for the whole: every CR, LF or CR LF becomes one '\n', also a CR LF cut
+// between two pieces. The caller ends the text at its first zero byte.
+class TViewTextConverter {
+public:
+    QString Convert(const char* data, std::size_t size);
+
+private:
+    bool afterCr = false; // the last piece ended with CR: an LF first in this one belongs to it
+};

@@ -15,7 +15,7 @@
 // A user command. Triggering it (menu item, tool button, shortcut, trigger()) runs OnExecute;
 // an exception from it goes to the application-level handler, so command handlers catch
 // nothing themselves. OnUpdate sets the action's state (enabled, checked) and is run by the
-// action list when the application is idle.
+// action list whenever that state may have changed.
 class TAction : public QAction {
 public:
     // `name` becomes the object name and the action's own text.
@@ -24,19 +24,26 @@ public:
     std::function<void()> OnExecute;
     std::function<void(TAction&)> OnUpdate;
 
-    // Runs OnExecute (if set) as a trigger does, also while the action is disabled.
+    // Runs OnExecute (if set) as a trigger does, also while the action is disabled. While long
+    // work runs on the user-interface thread (TLongWork) no command starts: the trigger is
+    // dropped.
     void Execute();
 };
 
-// The actions of a window, with their idle-time updates: every OnUpdate runs on a short timer
-// while the event loop runs (in modal dialogs too) and on UpdateAll. An exception from an
-// update handler goes to the application-level handler once per distinct failure: the same
-// message from the same action is not shown again until its handler has succeeded once.
+// The actions of a window, with their updates. The update handlers follow the events that can
+// change what they show rather than a polling timer, so an idle program does not wake up for
+// them: a round of every OnUpdate runs soon (once, from the event loop) after a command, a
+// round of calls from other threads (RunOnUiThread), a closed message box, user input, or
+// RequestActionUpdates; a slow safety timer catches any change that came some other way. An
+// exception from an update handler goes to the application-level handler once per distinct
+// failure: the same message from the same action is not shown again until its handler has
+// succeeded once.
 class TActionList : public QObject {
 public:
-    static constexpr auto updateInterval = std::chrono::milliseconds(50);
+    static constexpr auto defaultSafetyInterval = std::chrono::milliseconds(2000);
 
     explicit TActionList(QObject* parent = nullptr);
+    ~TActionList() override;
 
     // Creates an action owned by this list.
     TAction* Add(const QString& name);
@@ -46,8 +53,13 @@ public:
 
     // Runs every update handler now, in the order the actions were added. Does nothing when
     // called from inside an update round (the error box of a failing handler runs an event
-    // loop, whose timer must not start a second round).
+    // loop, which must not start a second round).
     void UpdateAll();
+    // Runs UpdateAll soon from the event loop; requests before it runs are one round.
+    void RequestUpdate();
+    // The longest the handlers go without a round when nothing asks for one (tests make it
+    // long, to see that the events alone drive them).
+    void SetSafetyInterval(std::chrono::milliseconds interval);
 
 private:
     struct Entry {
@@ -56,6 +68,12 @@ private:
     };
 
     std::vector<Entry> entries;
-    QTimer idleTimer;
+    QTimer pendingRound;
+    QTimer safetyTimer;
     bool updating = false;
 };
+
+// Asks every action list to run its update handlers soon (TActionList::RequestUpdate). The
+// framework calls it itself after the events listed above; code that changes what a handler
+// shows in some other way (a timer of its own, say) calls it too. User-interface thread only.
+void RequestActionUpdates();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "Dialogs.h"
 
+#include "Actions.h"
 #include "Text.h"
 #include "UiThread.h"
 
@@ -8,8 +9,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QMessageBox>
 #include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
 #include <QTextDocument>
 #include <QUrl>
@@ -109,7 +112,10 @@ int MessageBox(QWidget* owner, const std::string& text, const std::string& capti
                int defaultButton, const std::string& detail) {
     const MessageBoxRequest request{owner, text, caption, buttons, icon, defaultButton, detail};
     int result = mrCancel;
-    RunOnUiThread([&] { result = messageBoxHook ? messageBoxHook(request) : ShowMessageBox(request); });
+    RunOnUiThread([&] {
+        result = messageBoxHook ? messageBoxHook(request) : ShowMessageBox(request);
+        RequestActionUpdates(); // the answer may have changed what the actions show
+    });
     return result;
 }
 
@@ -223,18 +229,43 @@ void SetFontDialogHook(FontDialogHook hook) {
     fontDialogHook = std::move(hook);
 }
 
+QFont ShownFont(const QFont& font) {
+    const QFontInfo shown(font);
+    QFont result(shown.family());
+    result.setPointSizeF(shown.pointSizeF());
+    result.setWeight(static_cast<QFont::Weight>(shown.weight()));
+    result.setItalic(shown.italic());
+    result.setUnderline(shown.underline());
+    result.setStrikeOut(shown.strikeOut());
+    return result;
+}
+
+bool SameFontChoice(const QFont& a, const QFont& b) {
+    const QFontInfo x(a);
+    const QFontInfo y(b);
+    return x.family() == y.family() && qAbs(x.pointSizeF() - y.pointSizeF()) < 0.01 && x.weight() == y.weight() &&
+           x.italic() == y.italic() && a.underline() == b.underline() && a.strikeOut() == b.strikeOut();
+}
+
 bool TFontDialog::Execute(QWidget* owner) {
+    // Given a pixel-size font, or "Arial" that fontconfig resolves to another family, Qt's
+    // dialog would preselect some other family and a rounded size.
+    const QFont start = ShownFont(Font);
+    QFont initial = start; // what the dialog shows at first
     std::optional<QFont> chosen;
     if (fontDialogHook) {
-        chosen = fontDialogHook(Font);
+        chosen = fontDialogHook(start);
     } else {
-        QFontDialog dialog(Font, owner);
+        QFontDialog dialog(start, owner);
+        // It offers whole point sizes only: 11.25 shows as 11, which is what OK then returns.
+        initial = dialog.currentFont();
         if (dialog.exec() == QDialog::Accepted)
             chosen = dialog.selectedFont();
     }
     if (!chosen)
         return false;
-    Font = *chosen;
+    if (!SameFontChoice(*chosen, initial))
+        Font = *chosen;
     return true;
 }
 
@@ -242,10 +273,14 @@ void SetPrintDialogHook(PrintDialogHook hook) {
     printDialogHook = std::move(hook);
 }
 
-bool TPrintDialog::Execute(QWidget* owner, QPrinter& printer) {
+TPrintDialog::TPrintDialog() : printer(std::make_unique<QPrinter>(QPrinter::HighResolution)) {}
+
+TPrintDialog::~TPrintDialog() = default;
+
+bool TPrintDialog::Execute(QWidget* owner) {
     if (printDialogHook)
-        return printDialogHook(printer);
-    QPrintDialog dialog(&printer, owner);
+        return printDialogHook(*printer);
+    QPrintDialog dialog(printer.get(), owner);
     dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
     dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
     dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);

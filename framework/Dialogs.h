@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -125,14 +126,27 @@ std::string WithDefaultExt(const std::string& fileName, const std::string& ext);
 
 // ---- Font ----
 
+// The hook gets the font the dialog starts on (see ShownFont) and returns the one the user
+// chose, or nullopt for cancel.
 using FontDialogHook = std::function<std::optional<QFont>(const QFont& initial)>;
 void SetFontDialogHook(FontDialogHook hook);
 
 class TFontDialog {
 public:
-    QFont Font; // the font the dialog starts with, and the chosen one after a confirmed Execute
+    // The font the dialog starts from, and the chosen one after a confirmed Execute. The dialog
+    // starts on the font as the screen shows it (ShownFont); when the user confirms without a
+    // change, Font stays exactly as it was, so that a font given by pixel size, or by a name
+    // that is only an alias, is not replaced by the dialog's rounding of it.
+    QFont Font;
     bool Execute(QWidget* owner);
 };
+
+// `font` as the screen shows it: the family it resolves to, its size in points (fractional:
+// 15 pixels at 96 dots per inch are 11.25 points), weight, slant and effects.
+QFont ShownFont(const QFont& font);
+// Whether two fonts are the same choice in a font dialog: family, size, weight, slant and
+// effects (not the style name, which the dialog fills in).
+bool SameFontChoice(const QFont& a, const QFont& b);
 
 // ---- Printer ----
 
@@ -140,9 +154,21 @@ public:
 using PrintDialogHook = std::function<bool(QPrinter& printer)>;
 void SetPrintDialogHook(PrintDialogHook hook);
 
+// The printer choice. It keeps one printer for its whole life, so each use starts with what
+// the last one chose: the printer or file, the page setup, copies and the other options.
 class TPrintDialog {
 public:
-    // Lets the user choose and set up `printer` (no page range, no selection); true when
+    TPrintDialog();
+    TPrintDialog(const TPrintDialog&) = delete;
+    TPrintDialog& operator=(const TPrintDialog&) = delete;
+    ~TPrintDialog();
+
+    // The printer to print on after a confirmed Execute (a high-resolution one).
+    QPrinter& Printer() { return *printer; }
+    // Lets the user choose and set up the printer (no page range, no selection); true when
     // accepted.
-    bool Execute(QWidget* owner, QPrinter& printer);
+    bool Execute(QWidget* owner);
+
+private:
+    std::unique_ptr<QPrinter> printer;
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "UiThread.h"
 
+#include "Actions.h"
 #include "Exceptions.h"
 #include "SanitizerAnnotations.h"
 #include "UiThreadInternal.h"
@@ -135,6 +136,8 @@ void ProcessPendingUiCalls() {
             next->done = true;
         }
         q.changed.notify_all();
+        // What the call changed (a group shown, a port chosen) shows in the actions' states.
+        RequestActionUpdates();
     }
 }
 

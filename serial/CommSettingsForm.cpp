@@ -6,6 +6,7 @@
 #include "Exceptions.h"
 
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
 
@@ -53,8 +54,12 @@ TCommSettingsForm::TCommSettingsForm() {
     auto button = [this](const char* name, const char* caption) {
         auto* b = new QPushButton(QString::fromLatin1(caption), this);
         b->setObjectName(QString::fromLatin1(name));
-        b->setAutoDefault(false); // neither button is the dialog's default
+        // Neither button is the dialog's default. (An auto-default button would become the
+        // default whenever it has the focus, and then Enter in a list would press it.) So a
+        // push button ignores Enter, and the filter below presses the focused one.
+        b->setAutoDefault(false);
         b->setDefault(false);
+        b->installEventFilter(this);
         return b;
     };
     Button1 = button("Button1", "Ok");
@@ -82,6 +87,27 @@ TCommSettingsForm::TCommSettingsForm() {
     connect(Button1, &QPushButton::clicked, this, [this] { done(mrOk); });
     connect(Button2, &QPushButton::clicked, this, [this] { done(mrCancel); });
     connect(Button3, &QPushButton::clicked, actSettingDefault, &QAction::trigger);
+}
+
+bool TCommSettingsForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (button && (key == Qt::Key_Return || key == Qt::Key_Enter) && button->isEnabled()) {
+            button->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TCommSettingsForm::keyPressEvent(QKeyEvent* event) {
+    // Escape is "Cancel" (QDialog's own Escape would close with 0, as the close box does).
+    if (event->matches(QKeySequence::Cancel)) {
+        Button2->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void TCommSettingsForm::ShowPortName(const std::string& portName) {

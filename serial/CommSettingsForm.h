@@ -12,8 +12,9 @@ class TAction;
 class TActionList;
 
 // Port name and baud rate for the first receiver thread. Created on demand, shown modally
-// once and destroyed by the command that created it; "Ok" closes it with mrOk, "Cancel" with
-// mrCancel, the close box and Escape with 0.
+// once and destroyed by the command that created it; "Ok" closes it with mrOk, "Cancel" and
+// Escape with mrCancel, the close box with 0. Enter or Return presses the focused button;
+// neither button is the dialog's default, so Enter elsewhere does nothing.
 class TCommSettingsForm : public QDialog {
 public:
     TCommSettingsForm();
@@ -28,6 +29,10 @@ public:
     std::int32_t SelectedBaudRate() const;
 
     void actSettingDefaultExecute();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QComboBox* PortBox = nullptr;

@@ -74,6 +74,25 @@ TEST_F(ConnectionTest, GroupIsShownBeforeItIsAnswered) {
     EXPECT_TRUE(Port(2).Receive(1, 0ms).empty());
 }
 
+// The status line and the clear button follow what the receivers did without anyone asking
+// for an update (the safety timer is out of the way): the calls they made are the event.
+TEST_F(ConnectionTest, StatusAndButtonsFollowTheReceiversByThemselves) {
+    Plug({1, 3});
+    OpenWindow();
+    form->Actions().SetSafetyInterval(std::chrono::hours(1));
+    auto panel = [&](int i) {
+        return form->findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(i))->text().toStdString();
+    };
+    auto* clear = form->findChild<TAction*>(QStringLiteral("actClear"));
+    ASSERT_TRUE(WaitUntil([&] { return panel(0) == "Opened Com Port:   COM1 COM3"; }));
+    EXPECT_FALSE(clear->isEnabled());
+
+    Port(3).Send(example::groupBytes);
+    EXPECT_TRUE(WaitUntil([&] { return panel(1) == "Receive data from  COM3, baud rate = 9600bps"; }));
+    EXPECT_TRUE(WaitUntil([&] { return panel(0) == "Opened Com Port:   COM3"; }));
+    EXPECT_TRUE(WaitUntil([&] { return clear->isEnabled(); }));
+}
+
 TEST_F(ConnectionTest, WrongCheckValueIsAnsweredF0AndNotShown) {
     Plug({3});
     OpenWindow();

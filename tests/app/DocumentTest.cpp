@@ -2,7 +2,12 @@
 // The text view as a document: open, save as, print, font, clear, exit.
 #include "WindowFixture.h"
 
+#include <QDialog>
+#include <QFontInfo>
+#include <QLineEdit>
 #include <QPrinter>
+#include <QProgressDialog>
+#include <QPushButton>
 
 #include <csignal>
 #include <cstdio>
@@ -106,6 +111,155 @@ TEST_F(DocumentTest, OpenFailuresLeaveTheViewAlone) {
     Action("actFileOpen").trigger();
     EXPECT_EQ(boxes.size(), 1u);
     EXPECT_EQ(ViewText(), "kept\n");
+}
+
+// The open converts its text piece by piece: a cut anywhere, also inside a CR LF, gives the
+// text the whole would.
+TEST(ViewTextConverterTest, AnyCutGivesTheWholeText) {
+    const std::vector<std::string> texts{"a\r\nb", "\r\n\r\n", "a\r\rb\n\n", "x\r",
+                                         "\n\r",   "",         "abc\r\n",    "\x80\xFF\r\n\t\r"};
+    for (const std::string& text : texts) {
+        const bool endsWithLineEnd = !text.empty() && (text.back() == '\r' || text.back() == '\n');
+        const QString whole = JoinLines(SplitTextLines(text.data(), text.size()), endsWithLineEnd);
+        for (std::size_t cut = 0; cut <= text.size(); ++cut)
+            for (std::size_t second = cut; second <= text.size(); ++second) {
+                TViewTextConverter converter;
+                QString pieces = converter.Convert(text.data(), cut);
+                pieces += converter.Convert(text.data() + cut, second - cut);
+                pieces += converter.Convert(text.data() + second, text.size() - second);
+                EXPECT_EQ(pieces, whole) << ::testing::PrintToString(text) << " cut " << cut << ", " << second;
+            }
+    }
+}
+
+// Long opens run the receivers' calls between their pieces. Whenever a group arrives, the view
+// ends as the file followed by the group (or, cancelled, as it was followed by the group).
+struct OpenRow {
+    const char* name;
+    std::string oldView; // the view's text before the open ('\n' between lines)
+    std::string file;
+};
+
+void PrintTo(const OpenRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+std::string manyLines(const std::string& stem, int count, const char* lineEnd) {
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += stem + std::to_string(i) + lineEnd;
+    return text;
+}
+
+// `view` (the view's text) with `lines` appended as the view appends a group's lines.
+std::string appended(const std::string& view, const std::vector<std::string>& lines) {
+    std::string text = view;
+    const bool endsWithLineEnd = view.empty() || view.back() == '\n';
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!endsWithLineEnd || i > 0)
+            text += endsWithLineEnd ? "" : "\n";
+        text += lines[i] + (endsWithLineEnd ? "\n" : "");
+    }
+    return text;
+}
+
+class OpenWhileReceivingTest : public DocumentTest, public ::testing::WithParamInterface<OpenRow> {
+protected:
+    // Opens the row's file while a group arrives at pump `arriveAt` (0: none) and the user
+    // presses Cancel at pump `cancelAt` (0: never); returns the number of pumps, and whether
+    // the cancel was still possible.
+    std::pair<int, bool> OpenWith(int arriveAt, int cancelAt) {
+        Memo().setPlainText(QString::fromLatin1(GetParam().oldView));
+        int pumps = 0;
+        bool cancellable = false;
+        TLongWork::SetTiming({0ms, 0ms});
+        TLongWork::SetHook([&](TLongWork& work) {
+            ++pumps;
+            if (pumps == 1) {
+                EXPECT_EQ(work.Dialog()->labelText(), "Opening in.txt");
+            }
+            if (pumps == arriveAt)
+                Receive("MCH:\t001\r\rEnd\r");
+            if (pumps == cancelAt) {
+                cancellable = work.Dialog()->findChild<QPushButton*>()->isEnabled();
+                work.Dialog()->findChild<QPushButton*>()->click();
+            }
+        });
+        Open(path);
+        TLongWork::SetHook({});
+        return {pumps, cancellable};
+    }
+    void SetUp() override {
+        DocumentTest::SetUp();
+        path = Write("in.txt", GetParam().file);
+        Open(path);
+        const std::string fileView = ViewText();
+        fileViewLines = fileView;
+    }
+    std::string path;
+    std::string fileViewLines;
+};
+
+TEST_P(OpenWhileReceivingTest, ArrivalsFollowTheFileOrTheOldText) {
+    const std::string fileView = fileViewLines;
+    const std::vector<std::string> group{"MCH:\t001", "", "End"};
+    const int pumps = OpenWith(0, 0).first;
+    ASSERT_GE(pumps, 1);
+    EXPECT_EQ(ViewText(), fileView);
+    for (int at = 1; at <= pumps; ++at) {
+        OpenWith(at, 0);
+        EXPECT_EQ(ViewText(), appended(fileView, group)) << "group at pump " << at;
+        const auto [_, cancellable] = OpenWith(at, at);
+        EXPECT_EQ(ViewText(), appended(cancellable ? GetParam().oldView : fileView, group))
+            << "group and cancel at pump " << at;
+    }
+    EXPECT_TRUE(boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, OpenWhileReceivingTest,
+                         ::testing::Values(OpenRow{"Small", "a\n", "b\r\n"},
+                                           OpenRow{"BothEndWithLineEnds", manyLines("old", 40000, "\n"),
+                                                   manyLines("new", 40000, "\r\n")},
+                                           OpenRow{"NeitherEndsWithLineEnd", manyLines("old", 40000, "\n") + "last",
+                                                   manyLines("new", 40000, "\n") + "end"},
+                                           OpenRow{"EmptyViewLoneCrs", "", manyLines("new", 50000, "\r")},
+                                           OpenRow{"EmptyFile", manyLines("old", 20000, "\n"), ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Save writes the view as it was when the save began; groups that arrive meanwhile are shown.
+TEST_F(DocumentTest, SaveWritesTheViewOfItsStart) {
+    struct Row {
+        std::string view;
+        std::string saved;
+    };
+    const std::vector<Row> rows{{"a\nb\n", "a\r\nb\r\n"}, {"a\nb", "a\r\nb"}, {"", ""}, {"\n", "\r\n"}};
+    TLongWork::SetTiming({0ms, 0ms});
+    for (const Row& row : rows) {
+        Memo().setPlainText(QString::fromLatin1(row.view));
+        bool arrived = false;
+        TLongWork::SetHook([&](TLongWork&) {
+            if (!arrived)
+                Receive("late\r");
+            arrived = true;
+        });
+        const std::string saved = Save((files.path / "view.txt").string());
+        EXPECT_EQ(saved, row.saved) << ::testing::PrintToString(row.view);
+        EXPECT_EQ(MemoLines().back(), "late");
+    }
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(DocumentTest, CancelledSaveLeavesTheOldFile) {
+    const std::string target = Write("report.txt", "old contents\r\n");
+    Receive("new contents\r");
+    TLongWork::SetTiming({0ms, 0ms});
+    TLongWork::SetHook([](TLongWork& work) { work.Dialog()->findChild<QPushButton*>()->click(); });
+    EXPECT_EQ(Save(target), "old contents\r\n");
+    EXPECT_TRUE(boxes.empty());
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(files.path))
+        left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"report.txt"});
 }
 
 TEST_F(DocumentTest, OverlongTextIsRefused) {
@@ -233,12 +387,62 @@ TEST_F(DocumentTest, FontIsTakenWhole) {
         return std::optional<QFont>(chosen);
     });
     Action("actSetFont").trigger();
-    EXPECT_EQ(offered.pixelSize(), 15);
+    // The dialog starts on the font as shown: the family "Arial" resolves to, 15 pixels in
+    // points.
+    EXPECT_EQ(offered.family(), QFontInfo(QFont(QStringLiteral("Arial"))).family());
+    EXPECT_DOUBLE_EQ(offered.pointSizeF(), 15 * 72.0 / Memo().logicalDpiY());
     EXPECT_EQ(Memo().font(), chosen);
     SetFontDialogHook([](const QFont&) { return std::optional<QFont>(); });
     Action("actSetFont").trigger();
     EXPECT_EQ(Memo().font(), chosen);
 }
+
+// The real font dialog: confirming without a change leaves the view's font exactly as it was.
+struct FontRow {
+    const char* name;
+    const char* size; // typed into the size field; null: left as offered
+    bool accept;
+    int pointSize; // of the view's font afterwards; 0: the view keeps its own font
+};
+
+void PrintTo(const FontRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class FontDialogTest : public DocumentTest, public ::testing::WithParamInterface<FontRow> {};
+
+TEST_P(FontDialogTest, RoundTrip) {
+    const FontRow& row = GetParam();
+    const QFont before = Memo().font();
+    QStringList shown;
+    WhenModalShown([&](QWidget& dialog) {
+        const auto edits = dialog.findChildren<QLineEdit*>();
+        for (QLineEdit* edit : edits)
+            shown << edit->text();
+        if (row.size)
+            edits.at(2)->setText(QString::fromLatin1(row.size));
+        if (row.accept)
+            static_cast<QDialog&>(dialog).accept();
+        else
+            static_cast<QDialog&>(dialog).reject();
+    });
+    Action("actSetFont").trigger();
+    ASSERT_GE(shown.size(), 3);
+    EXPECT_EQ(shown[0], QFontInfo(before).family()) << "starts on the family shown";
+    EXPECT_EQ(shown[2], QStringLiteral("11")) << "15 px at 96 dpi are 11.25 pt, and the dialog shows whole points";
+    if (row.pointSize == 0) {
+        EXPECT_EQ(Memo().font(), before);
+        EXPECT_EQ(Memo().font().pixelSize(), 15);
+    } else {
+        EXPECT_EQ(Memo().font().pointSize(), row.pointSize);
+        EXPECT_EQ(Memo().font().family(), QFontInfo(before).family());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Choices, FontDialogTest,
+                         ::testing::Values(FontRow{"OkUnchanged", nullptr, true, 0},
+                                           FontRow{"OtherSize", "14", true, 14}, FontRow{"Cancelled", "14", false, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DocumentTest, ExitClosesWithoutAsking) {
     Receive("unsaved\r");

@@ -2,14 +2,22 @@
 // Printing, checked on PDF output with poppler's tools.
 #include "WindowFixture.h"
 
+#include <QComboBox>
+#include <QDialog>
 #include <QFontMetrics>
 #include <QImage>
+#include <QLineEdit>
 #include <QPrinter>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <set>
+#include <thread>
 
 namespace window {
 namespace {
@@ -50,6 +58,17 @@ std::vector<Word> wordsOf(const std::string& pdf) {
                 {page, match.captured(1).toDouble(), match.captured(2).toDouble(), match.captured(3).toStdString()});
     }
     return words;
+}
+
+// Page 1 of the PDF as an image at 72 dots per inch (one pixel per point).
+QImage firstPage(const std::string& pdf, const fs::path& folder) {
+    const std::string prefix = (folder / "page").string();
+    runCommand("pdftoppm -r 72 -png -f 1 -l 1 \"" + pdf + "\" \"" + prefix + "\"");
+    QImage page;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().extension() == ".png")
+            page.load(QString::fromStdString(entry.path().string()));
+    return page;
 }
 
 int pageCount(const std::string& pdf) {
@@ -157,12 +176,7 @@ TEST_F(PrintTest, TabsExpandAndLongLinesAreCut) {
     EXPECT_NEAR(words[2].xMin - words[0].xMin, 2 * tabStop, 1.0);
 
     // Nothing is drawn right of the right margin.
-    const std::string png = (files.path / "page").string();
-    runCommand("pdftoppm -r 72 -png -f 1 -l 1 \"" + pdf + "\" \"" + png + "\"");
-    QImage page;
-    for (const auto& entry : fs::directory_iterator(files.path))
-        if (entry.path().extension() == ".png")
-            page.load(QString::fromStdString(entry.path().string()));
+    const QImage page = firstPage(pdf, files.path);
     ASSERT_FALSE(page.isNull());
     const double unit = 72.0 / resolution;
     const int rightEdge = static_cast<int>(paintRect.left() + paintRect.width() - 100 * unit) + 1;
@@ -191,6 +205,172 @@ TEST_F(PrintTest, CancelPrintsNothing) {
     SetPrintDialogHook([](QPrinter&) { return false; });
     Action("actPrint").trigger();
     EXPECT_FALSE(fs::exists(pdf));
+    EXPECT_TRUE(boxes.empty());
+}
+
+// Paper is white, so the ink is black whatever colours the desktop's theme gives the view.
+struct PaletteRow {
+    const char* name;
+    QColor text; // the view's text colour; invalid: the usual palette
+    QColor base;
+};
+
+void PrintTo(const PaletteRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class PrintColourTest : public PrintTest, public ::testing::WithParamInterface<PaletteRow> {};
+
+TEST_P(PrintColourTest, InkIsBlack) {
+    const QPalette before = QApplication::palette();
+    QPalette theme = before;
+    if (GetParam().text.isValid()) {
+        theme.setColor(QPalette::Text, GetParam().text);
+        theme.setColor(QPalette::WindowText, GetParam().text);
+        theme.setColor(QPalette::Base, GetParam().base);
+        theme.setColor(QPalette::Window, GetParam().base);
+    }
+    QApplication::setPalette(theme);
+    QApplication::processEvents();
+    Show({"MMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMM", "WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW"});
+    Action("actPrint").trigger();
+    QApplication::setPalette(before);
+    const QImage page = firstPage(pdf, files.path);
+    ASSERT_FALSE(page.isNull());
+    int darkest = 255;
+    int inked = 0;
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = 0; x < page.width(); ++x) {
+            const int grey = qGray(page.pixel(x, y));
+            darkest = std::min(darkest, grey);
+            inked += grey < 128 ? 1 : 0;
+        }
+    EXPECT_LT(darkest, 60);
+    EXPECT_GT(inked, 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(Themes, PrintColourTest,
+                         ::testing::Values(PaletteRow{"Light", QColor(), QColor()},
+                                           PaletteRow{"Dark", QColor(Qt::white), QColor(0x20, 0x20, 0x20)},
+                                           PaletteRow{"DarkGreyText", QColor(0xc0, 0xc0, 0xc0),
+                                                      QColor(0x30, 0x30, 0x30)}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+std::vector<std::string> numberedLines(int count) {
+    std::vector<std::string> lines;
+    for (int i = 1; i <= count; ++i)
+        lines.push_back("line" + std::to_string(i));
+    return lines;
+}
+
+// Waits for `ready` without running any event or queued call.
+bool holdUntil(const std::function<bool()>& ready) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(patienceMs);
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// The timer does not wait for a long print: its group is shown and answered meanwhile, once,
+// and printed after the lines that were there.
+TEST_F(PrintTest, GroupArrivingMeanwhileIsShownAnsweredAndPrinted) {
+    const std::vector<std::string> lines = numberedLines(3000);
+    Show(lines);
+    const int shownBefore = form->GroupCount();
+    TLongWork::SetTiming({0ms, 0ms});
+    std::set<std::string> labels;
+    bool sent = false;
+    bool held = true;
+    Bytes reply;
+    TLongWork::SetHook([&](TLongWork& work) {
+        labels.insert(work.Dialog()->labelText().toStdString());
+        if (!sent) {
+            sent = true;
+            Port(1).Send(example::groupBytes);
+            // The print stops here, running nothing, until the receiver has handed its call
+            // over: only the print's own pumps can run it.
+            held = holdUntil([] { return PendingUiCallCount() > 0; });
+        }
+        if (form->GroupCount() > shownBefore && reply.empty())
+            holdUntil([&] { return !(reply = Port(1).Receive(1, 0ms)).empty(); });
+    });
+    Action("actPrint").trigger();
+    ASSERT_TRUE(held);
+    EXPECT_EQ(reply, Bytes{0xFA}) << "answered while the print ran";
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(form->GroupCount(), shownBefore + 1);
+    EXPECT_TRUE(Collect(1, 1, 300).empty()) << "answered once";
+
+    std::vector<std::string> expected = lines;
+    expected.insert(expected.end(), example::reportLines.begin(), example::reportLines.end());
+    EXPECT_EQ(MemoLines(), expected);
+    std::vector<std::string> printed;
+    for (const Word& word : wordsOf(pdf))
+        printed.push_back(word.text);
+    ASSERT_GT(printed.size(), lines.size());
+    EXPECT_EQ(std::vector<std::string>(printed.begin(), printed.begin() + 3000), lines);
+    EXPECT_EQ(printed[3000], "MCH:");
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), "MCH:"), 1);
+    const int pages = pageCount(pdf);
+    ASSERT_GE(pages, 2);
+    for (int p = 1; p <= pages; ++p)
+        EXPECT_EQ(labels.count("Printing page " + std::to_string(p)), 1u) << p;
+}
+
+TEST_F(PrintTest, CancelEndsAValidFileWithThePagesSoFar) {
+    Show(numberedLines(3000));
+    TLongWork::SetTiming({0ms, 0ms});
+    TLongWork::SetHook([](TLongWork& work) {
+        if (work.Text() == "Printing page 3")
+            work.Dialog()->findChild<QPushButton*>()->click();
+    });
+    Action("actPrint").trigger();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(pageCount(pdf), 3);
+    const std::vector<Word> words = wordsOf(pdf);
+    ASSERT_FALSE(words.empty());
+    EXPECT_LT(words.size(), 3000u);
+    EXPECT_EQ(words.back().page, 3);
+    EXPECT_EQ(words.back().text, "line" + std::to_string(words.size())) << "lines in order, none lost before";
+}
+
+// The real print dialog starts with what was chosen in it last time.
+TEST_F(PrintTest, DialogRemembersTheChoice) {
+    SetPrintDialogHook({});
+    const std::string chosen = (files.path / "chosen.pdf").string();
+    bool toFile = false;
+    WhenModalShown([&](QWidget& dialog) {
+        auto* printers = dialog.findChild<QComboBox*>(QStringLiteral("printers"));
+        const int file = printers ? printers->findText(QStringLiteral("Print to File (PDF)")) : -1;
+        toFile = file >= 0;
+        if (!toFile) {
+            static_cast<QDialog&>(dialog).reject(); // never print on a real printer here
+            return;
+        }
+        printers->setCurrentIndex(file);
+        dialog.findChild<QLineEdit*>(QStringLiteral("filename"))->setText(QString::fromStdString(chosen));
+        dialog.findChild<QSpinBox*>(QStringLiteral("copies"))->setValue(2);
+        static_cast<QDialog&>(dialog).accept();
+    });
+    Show({"x"});
+    Action("actPrint").trigger();
+    if (!toFile)
+        GTEST_SKIP() << "this Qt's print dialog has no print-to-file choice";
+    ASSERT_TRUE(fs::exists(chosen));
+
+    QString shownFile;
+    int shownCopies = 0;
+    WhenModalShown([&](QWidget& dialog) {
+        shownFile = dialog.findChild<QLineEdit*>(QStringLiteral("filename"))->text();
+        shownCopies = dialog.findChild<QSpinBox*>(QStringLiteral("copies"))->value();
+        static_cast<QDialog&>(dialog).reject();
+    });
+    Action("actPrint").trigger();
+    EXPECT_EQ(shownFile.toStdString(), chosen);
+    EXPECT_EQ(shownCopies, 2);
     EXPECT_TRUE(boxes.empty());
 }
 

@@ -124,6 +124,57 @@ TEST_F(SettingsTest, DialogOperations) {
     EXPECT_TRUE(dialog.isVisible());
 }
 
+// Keys as a keyboard user presses them: Enter or Return presses the focused button only (no
+// button is the default), Escape is "Cancel".
+struct KeyRow {
+    const char* name;
+    const char* focus;
+    Qt::Key key;
+    int result; // -1: the dialog stays open
+};
+
+void PrintTo(const KeyRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class SettingsKeyTest : public SettingsTest, public ::testing::WithParamInterface<KeyRow> {};
+
+TEST_P(SettingsKeyTest, KeysPressTheFocusedButton) {
+    application = MakeTestApplication();
+    const KeyRow& row = GetParam();
+    TCommSettingsForm dialog;
+    dialog.ShowPortName("COM3");
+    dialog.ShowBaudRate(19200);
+    int finished = -1;
+    QObject::connect(&dialog, &QDialog::finished, [&](int result) { finished = result; });
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    auto* focus = dialog.findChild<QWidget*>(QString::fromLatin1(row.focus));
+    ASSERT_NE(focus, nullptr);
+    focus->setFocus();
+    ASSERT_TRUE(WaitUntil([&] { return focus->hasFocus(); }));
+
+    QTest::keyClick(focus, row.key);
+    EXPECT_EQ(finished, row.result);
+    EXPECT_EQ(dialog.isVisible(), row.result == -1);
+    for (const char* name : {"Button1", "Button2", "Button3"})
+        EXPECT_FALSE(dialog.findChild<QPushButton*>(QString::fromLatin1(name))->isDefault()) << name;
+    const bool defaulted = std::string(row.focus) == "Button3";
+    EXPECT_EQ(dialog.SelectedPortName(), defaulted ? "COM1" : "COM3");
+    EXPECT_EQ(dialog.SelectedBaudRate(), defaulted ? 9600 : 19200);
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, SettingsKeyTest,
+                         ::testing::Values(KeyRow{"ReturnOnOk", "Button1", Qt::Key_Return, mrOk},
+                                           KeyRow{"EnterOnOk", "Button1", Qt::Key_Enter, mrOk},
+                                           KeyRow{"ReturnOnCancel", "Button2", Qt::Key_Return, mrCancel},
+                                           KeyRow{"ReturnOnDefault", "Button3", Qt::Key_Return, -1},
+                                           KeyRow{"ReturnInAList", "BaudBox", Qt::Key_Return, -1},
+                                           KeyRow{"EscapeInAList", "PortBox", Qt::Key_Escape, mrCancel},
+                                           KeyRow{"EscapeOnOk", "Button1", Qt::Key_Escape, mrCancel}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(SettingsTest, NoRateSelectedShowsTheConversionError) {
     Plug({1});
     OpenWindow();

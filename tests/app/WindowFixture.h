@@ -6,6 +6,7 @@
 #include "Actions.h"
 #include "Application.h"
 #include "Dialogs.h"
+#include "LongWork.h"
 #include "MainForm.h"
 #include "MemoText.h"
 #include "PseudoTerminal.h"
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -38,6 +40,19 @@ inline Bytes header() {
     return {0xAB, 0xC0, 0x00, 0x00, 0x0A, 0xAA, 0xAA, 0xAA};
 }
 
+// Acts on the next modal dialog once it is shown, from inside its own event loop.
+inline void WhenModalShown(std::function<void(QWidget&)> act) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            act(*dialog);
+        }
+    });
+    timer->start(10);
+}
+
 class WindowTest : public ::testing::Test {
 protected:
     void TearDown() override {
@@ -46,6 +61,8 @@ protected:
         SetFileDialogHook({});
         SetFontDialogHook({});
         SetPrintDialogHook({});
+        TLongWork::SetHook({});
+        TLongWork::SetTiming({});
         ports.clear();
     }
 

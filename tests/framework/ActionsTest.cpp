@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <stdexcept>
+#include <thread>
 
 using namespace support;
 
@@ -11,7 +12,7 @@ namespace {
 
 using ActionsTest = FrameworkTest;
 
-TEST_F(ActionsTest, UpdateHandlersRunWhileIdleAndOnUpdateAll) {
+TEST_F(ActionsTest, UpdateAllRunsTheHandlers) {
     TActionList list;
     int updates = 0;
     bool open = false; // stands for the state an update handler follows
@@ -25,12 +26,104 @@ TEST_F(ActionsTest, UpdateHandlersRunWhileIdleAndOnUpdateAll) {
     list.UpdateAll();
     EXPECT_EQ(updates, 1);
     EXPECT_TRUE(connect->isEnabled());
-
     open = true;
-    EXPECT_TRUE(WaitUntil([&] { return !connect->isEnabled(); })) << "no idle-time update ran";
-    EXPECT_GE(updates, 2);
+    list.UpdateAll();
+    EXPECT_FALSE(connect->isEnabled());
     EXPECT_TRUE(plain->isEnabled()) << "an action without update handler stays enabled";
     EXPECT_EQ(list.Actions(), (std::vector<TAction*>{connect, plain}));
+}
+
+// The events after which the handlers follow the state by themselves: each row changes the
+// state in its own way, and the safety timer is far away, so only the event can bring the
+// round.
+struct FollowRow {
+    const char* name;
+    std::function<void(bool& state, TAction& command, QWidget& input)> change;
+};
+
+void PrintTo(const FollowRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class FollowTest : public ActionsTest, public ::testing::WithParamInterface<FollowRow> {};
+
+TEST_P(FollowTest, UpdateFollowsWithoutUpdateAll) {
+    CaptureMessageBoxes();
+    TActionList list;
+    list.SetSafetyInterval(std::chrono::hours(1));
+    bool state = false;
+    TAction* watched = list.Add("actClear");
+    watched->OnUpdate = [&](TAction& action) { action.setEnabled(state); };
+    TAction* command = list.Add("actFileOpen");
+    QWidget input;
+    list.UpdateAll();
+    ASSERT_FALSE(watched->isEnabled());
+
+    GetParam().change(state, *command, input);
+    EXPECT_TRUE(WaitUntil([&] { return watched->isEnabled(); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, FollowTest,
+                         ::testing::Values(FollowRow{"Command",
+                                                     [](bool& state, TAction& command, QWidget&) {
+                                                         command.OnExecute = [&state] { state = true; };
+                                                         command.trigger();
+                                                     }},
+                                           FollowRow{"FailedCommand",
+                                                     [](bool& state, TAction& command, QWidget&) {
+                                                         command.OnExecute = [&state] {
+                                                             state = true;
+                                                             throw Exception("half done");
+                                                         };
+                                                         command.trigger();
+                                                     }},
+                                           FollowRow{"CallFromThread",
+                                                     [](bool& state, TAction&, QWidget&) {
+                                                         std::thread([&state] {
+                                                             try {
+                                                                 RunOnUiThread([&state] { state = true; });
+                                                             } catch (...) {
+                                                             }
+                                                         }).detach();
+                                                     }},
+                                           FollowRow{"MessageBoxClosed",
+                                                     [](bool& state, TAction&, QWidget&) {
+                                                         state = true;
+                                                         MessageBox(nullptr, "Error closing comm port.", "Tavro", mbOK,
+                                                                    miNone, mrOk);
+                                                     }},
+                                           FollowRow{"KeyPressed",
+                                                     [](bool& state, TAction&, QWidget& input) {
+                                                         state = true;
+                                                         QTest::keyClick(&input, Qt::Key_A);
+                                                     }},
+                                           FollowRow{"Requested",
+                                                     [](bool& state, TAction&, QWidget&) {
+                                                         state = true;
+                                                         RequestActionUpdates();
+                                                     }}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ActionsTest, NoRoundWhileNothingHappensAndRequestsAreOneRound) {
+    TActionList list;
+    int updates = 0;
+    list.Add("actStatusBar1")->OnUpdate = [&](TAction&) { ++updates; };
+    list.UpdateAll();
+    const int settled = updates;
+    // An idle program must not wake up for its actions: no round in the time a polling timer
+    // would have run several.
+    QTest::qWait(300);
+    EXPECT_EQ(updates, settled);
+
+    for (int i = 0; i < 5; ++i)
+        RequestActionUpdates();
+    ASSERT_TRUE(WaitUntil([&] { return updates > settled; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(updates, settled + 1);
+
+    // A change that no event announces is still caught by the safety timer.
+    list.SetSafetyInterval(std::chrono::milliseconds(20));
+    EXPECT_TRUE(WaitUntil([&] { return updates > settled + 1; }));
 }
 
 struct ExecuteRow {

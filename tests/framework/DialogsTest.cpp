@@ -267,17 +267,31 @@ TEST_F(DialogsTest, FontAndPrintHooks) {
     EXPECT_FALSE(fontDialog.Execute(nullptr));
     EXPECT_EQ(fontDialog.Font, chosen);
 
+    // Confirmed without a change: a pixel-size font stays as it was, not the dialog's points.
+    QFont pixels("Liberation Sans");
+    pixels.setPixelSize(15);
+    fontDialog.Font = pixels;
+    SetFontDialogHook([](const QFont& initial) { return std::optional<QFont>(initial); });
+    EXPECT_TRUE(fontDialog.Execute(nullptr));
+    EXPECT_EQ(fontDialog.Font, pixels);
+    EXPECT_EQ(fontDialog.Font.pixelSize(), 15);
+
     bool acceptPrint = true;
     SetPrintDialogHook([&](QPrinter& printer) {
         printer.setDocName("chosen");
         return acceptPrint;
     });
-    QPrinter printer;
     TPrintDialog printDialog;
-    EXPECT_TRUE(printDialog.Execute(nullptr, printer));
-    EXPECT_EQ(printer.docName(), "chosen");
+    QPrinter* printer = &printDialog.Printer();
+    EXPECT_TRUE(printDialog.Execute(nullptr));
+    EXPECT_EQ(printer->docName(), "chosen");
     acceptPrint = false;
-    EXPECT_FALSE(printDialog.Execute(nullptr, printer));
+    SetPrintDialogHook([&](QPrinter& seen) {
+        EXPECT_EQ(&seen, printer) << "every use sets up the same printer";
+        EXPECT_EQ(seen.docName(), "chosen") << "and starts from the last choice";
+        return acceptPrint;
+    });
+    EXPECT_FALSE(printDialog.Execute(nullptr));
 }
 
 } // namespace

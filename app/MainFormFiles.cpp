@@ -1,0 +1,289 @@
+// SPDX-License-Identifier: MIT
+// The main window's file commands: open a text file into the view, save the view as one.
+//
+// Both may take seconds (a 30 MB file, a slow USB stick) while the receiver threads wait for
+// their calls to run on this thread before they answer the timer. So they work in pieces of a
+// few milliseconds under a TLongWork, which runs those calls between the pieces and shows a
+// progress dialog when the work is long.
+#include "MainForm.h"
+
+#include "Actions.h"
+#include "Exceptions.h"
+#include "LongWork.h"
+#include "MemoText.h"
+#include "UiThread.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <algorithm>
+#include <atomic>
+#include <optional>
+#include <thread>
+
+namespace {
+
+// Sizes of the pieces, each a few milliseconds of work.
+constexpr qint64 readPieceBytes = 1 << 20;
+constexpr std::size_t insertPieceBytes = 1 << 18;
+constexpr qsizetype writePieceBytes = 1 << 20;
+constexpr int linesPerPiece = 4096;
+
+std::string BaseName(const std::string& fileName) {
+    return QFileInfo(QFile::decodeName(fileName.c_str())).fileName().toStdString();
+}
+
+// Holds the text view's painting while its document is rebuilt, so that the user does not see
+// the text come and go.
+class PaintingHeld {
+public:
+    explicit PaintingHeld(QWidget& widget) : widget(widget) { widget.setUpdatesEnabled(false); }
+    PaintingHeld(const PaintingHeld&) = delete;
+    PaintingHeld& operator=(const PaintingHeld&) = delete;
+    ~PaintingHeld() { widget.setUpdatesEnabled(true); }
+
+private:
+    QWidget& widget;
+};
+
+// Lines [from, to) of the view.
+QStringList MemoLines(const QPlainTextEdit& memo, int from, int to) {
+    QStringList lines;
+    for (QTextBlock block = memo.document()->findBlockByNumber(from); block.isValid() && from < to;
+         block = block.next(), ++from)
+        lines << block.text();
+    return lines;
+}
+
+// Writes a text into the emptied view in pieces, while groups may be appended to the view's
+// end between them. A line end goes in first and the text in front of it, so the groups come
+// after it; Finish takes the line end out again and puts the groups' lines after the text, as
+// the view appends lines.
+class PieceWriter {
+public:
+    explicit PieceWriter(QPlainTextEdit& memo) : memo(memo), document(*memo.document()) {
+        QTextCursor(&document).insertText(QStringLiteral("\n"));
+    }
+
+    void Write(const QString& piece) {
+        QTextCursor cursor(&document);
+        cursor.setPosition(length);
+        cursor.insertText(piece);
+        length += static_cast<int>(piece.size());
+    }
+    // The lines of the groups appended since the writer began.
+    QStringList Arrived() const {
+        QStringList lines;
+        for (QTextBlock block = document.findBlock(length + 1); block.isValid(); block = block.next())
+            lines << block.text();
+        if (!lines.isEmpty() && lines.back().isEmpty())
+            lines.pop_back(); // the line after the last line end
+        return lines;
+    }
+    // Appends `earlier` and the lines that arrived meanwhile to the text written; returns all
+    // of them.
+    QStringList Finish(QStringList earlier) {
+        earlier += Arrived();
+        QTextCursor cursor(&document);
+        cursor.setPosition(length);
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText(); // a line end and a few groups: small
+        AppendMemoLines(memo, earlier);
+        return earlier;
+    }
+
+private:
+    QPlainTextEdit& memo;
+    QTextDocument& document;
+    int length = 0;
+};
+
+} // namespace
+
+// The file's text goes into the view's own document in pieces. (A second document swapped in
+// would cost one call of about a second for 30 MB to lay out every line anew, and removing
+// much text from a large document costs a copy of all of it on every removal; emptying it is
+// quick.) Groups that arrive meanwhile are shown and counted at once; when the open completes
+// their lines follow the file's text, and a cancelled open puts the old text back in pieces,
+// with them after it. Nothing shown is lost either way.
+void TMainForm::actFileOpenExecute() {
+    if (!OpenDialog1.Execute(this))
+        return;
+    const std::string name = OpenDialog1.FileName;
+    QFile file(QFile::decodeName(name.c_str()));
+    if (!file.open(QIODevice::ReadOnly))
+        throw EFOpenError("Cannot open file " + name);
+
+    // The old text's complete lines do not change while groups are appended after them.
+    const int oldLines = MemoLineCount(*Memo1);
+    const bool oldEndsWithLineEnd = oldLines > 0 && Memo1->document()->lastBlock().text().isEmpty();
+
+    // Read no more than the view can take; the text may still end early at a zero byte.
+    const qint64 readLimit = memoCapacityBytes + 1;
+    const qint64 expected = std::clamp<qint64>(file.size(), 0, readLimit);
+    TLongWork work(this, "Opening " + BaseName(name), static_cast<int>(2 * expected) + oldLines);
+    QByteArray bytes;
+    bytes.reserve(expected);
+    while (bytes.size() < readLimit) {
+        const QByteArray piece = file.read(std::min(readPieceBytes, readLimit - bytes.size()));
+        if (file.error() != QFileDevice::NoError)
+            throw EFOpenError("Cannot open file " + name);
+        if (piece.isEmpty())
+            break;
+        bytes += piece;
+        if (!work.Step(static_cast<int>(bytes.size())))
+            return;
+    }
+    file.close();
+    const qsizetype zero = bytes.indexOf('\0');
+    const qsizetype length = zero >= 0 ? zero : bytes.size();
+    if (length > memoCapacityBytes)
+        throw EOutOfResources("Text exceeds memo capacity");
+    const int readDone = static_cast<int>(bytes.size());
+    work.SetMaximum(readDone + oldLines + static_cast<int>(length));
+
+    // The old text, to put back if the user cancels.
+    QString oldText;
+    QTextBlock block = Memo1->document()->begin();
+    for (int line = 0; line < oldLines; ++line) {
+        oldText += block.text();
+        if (line + 1 < oldLines || oldEndsWithLineEnd)
+            oldText += QLatin1Char('\n');
+        if ((line + 1) % linesPerPiece != 0) {
+            block = block.next();
+            continue;
+        }
+        if (!work.Step(readDone + line + 1))
+            return;
+        block = Memo1->document()->findBlockByNumber(line + 1); // a pump may have appended to the view
+    }
+
+    if (!work.Step(readDone + oldLines))
+        return;
+
+    const PaintingHeld held(*Memo1->viewport());
+    const QStringList arrivedBefore = MemoLines(*Memo1, oldLines, MemoLineCount(*Memo1));
+    Memo1->clear();
+    std::optional<PieceWriter> writer(*Memo1);
+    TViewTextConverter converter;
+    bool cancelled = false;
+    for (qsizetype at = 0; at < length && !cancelled; at += static_cast<qsizetype>(insertPieceBytes)) {
+        const auto size = std::min<std::size_t>(insertPieceBytes, static_cast<std::size_t>(length - at));
+        writer->Write(converter.Convert(bytes.constData() + at, size));
+        cancelled = !work.Step(readDone + oldLines + static_cast<int>(at + static_cast<qsizetype>(size)));
+    }
+    bytes = QByteArray();
+    QStringList arrived;
+    if (cancelled) {
+        // Back as it was, with the groups of the meantime after it; this cannot be cancelled.
+        const QStringList arrivedWhileOpening = writer->Arrived();
+        writer.reset();
+        Memo1->clear();
+        work.SetCancellable(false);
+        PieceWriter back(*Memo1);
+        for (qsizetype at = 0; at < oldText.size(); at += static_cast<qsizetype>(insertPieceBytes)) {
+            back.Write(oldText.mid(at, static_cast<qsizetype>(insertPieceBytes)));
+            work.Step(work.Value());
+        }
+        arrived = back.Finish(arrivedBefore + arrivedWhileOpening);
+    } else {
+        arrived = writer->Finish(arrivedBefore);
+    }
+
+    QTextCursor caret = Memo1->textCursor();
+    caret.movePosition(arrived.isEmpty() ? QTextCursor::Start : QTextCursor::End);
+    Memo1->setTextCursor(caret);
+    Memo1->verticalScrollBar()->setValue(arrived.isEmpty() ? 0 : Memo1->verticalScrollBar()->maximum());
+    Memo1->horizontalScrollBar()->setValue(0);
+}
+
+void TMainForm::actFileSaveExecute() {}
+
+// The file holds the view's text as it is when the save begins; groups shown meanwhile are
+// in the view, and in the next save. The bytes are collected here in pieces; writing them and
+// flushing them to disk (seconds on a USB stick) happen on a thread of their own.
+void TMainForm::actFileSaveAsExecute() {
+    if (!SaveDialog1.Execute(this))
+        return;
+    const std::string name = SaveDialog1.FileName;
+    const QTextDocument& document = *Memo1->document();
+    const int lines = MemoLineCount(*Memo1);
+    // Lines already complete do not change when groups are appended, so the text is collected
+    // line by line; the final line end is the one the view has now.
+    const bool endsWithLineEnd = lines > 0 && document.lastBlock().text().isEmpty();
+    TLongWork work(this, "Saving " + BaseName(name), 2 * lines);
+    QByteArray bytes;
+    bytes.reserve(document.characterCount() + lines);
+    QTextBlock block = document.begin();
+    for (int line = 0; line < lines; ++line) {
+        if (line > 0)
+            bytes += "\r\n";
+        bytes += block.text().toLatin1();
+        if ((line + 1) % linesPerPiece != 0) {
+            block = block.next();
+            continue;
+        }
+        if (!work.Step(line + 1))
+            return;
+        block = document.findBlockByNumber(line + 1); // a pump may have appended to the view
+    }
+    if (endsWithLineEnd)
+        bytes += "\r\n";
+    if (!work.Step(lines))
+        return;
+
+    std::atomic<bool> stop{false};
+    std::atomic<bool> committing{false};
+    std::atomic<bool> done{false};
+    std::atomic<qsizetype> written{0};
+    bool saved = false;
+    {
+        // Written to a temporary file beside the target, flushed to disk and renamed over it: a
+        // full disk or a crash leaves the old file as it was, never half written.
+        const std::jthread writer([&] {
+            try {
+                QSaveFile file(QFile::decodeName(name.c_str()));
+                file.setDirectWriteFallback(false);
+                bool ok = file.open(QIODevice::WriteOnly);
+                for (qsizetype at = 0; ok && at < bytes.size() && !stop; at += writePieceBytes) {
+                    const qsizetype size = std::min(writePieceBytes, bytes.size() - at);
+                    ok = file.write(bytes.constData() + at, size) == size;
+                    written = at + size;
+                }
+                if (ok && !stop) {
+                    committing = true;
+                    WakeUiThread();
+                    saved = file.commit();
+                }
+            } catch (...) {
+                saved = false;
+            }
+            done = true;
+            WakeUiThread();
+        });
+        bool commitShown = false;
+        const auto writeProgress = [&] {
+            return lines + static_cast<int>(written * lines / std::max<qsizetype>(1, bytes.size()));
+        };
+        while (!done) {
+            work.WaitUntil([&] { return done || (work.Cancelled() && !stop) || (committing && !commitShown); },
+                           writeProgress);
+            if (work.Cancelled())
+                stop = true;
+            if (committing && !commitShown) {
+                // Flushing to disk cannot be interrupted: once it has begun the save completes.
+                commitShown = true;
+                work.SetCancellable(false);
+                work.SetText("Saving " + BaseName(name) + " (writing to disk)");
+            }
+        }
+    }
+    if (!saved && !(stop && !committing))
+        throw EFCreateError("Cannot create file " + name);
+}
