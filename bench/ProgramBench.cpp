@@ -109,8 +109,9 @@ int startup(int argc, char** argv) {
     return shownAt > 0 ? 0 : 1;
 }
 
-int view(int argc, char** argv) {
-    TApplication application(argc, argv);
+// The program's window, shown; a message box would wait for an answer nobody gives, so its
+// text goes to standard error and it is cancelled.
+std::unique_ptr<TMainForm> shownWindow() {
     SetMessageBoxHook([](const MessageBoxRequest& r) {
         std::fprintf(stderr, "box: %s\n", r.text.c_str());
         return mrCancel;
@@ -118,6 +119,12 @@ int view(int argc, char** argv) {
     auto window = std::make_unique<TMainForm>();
     MainForm = window.get();
     window->show();
+    return window;
+}
+
+int view(int argc, char** argv) {
+    TApplication application(argc, argv);
+    auto window = shownWindow();
     QApplication::processEvents();
 
     const std::vector<unsigned char> block = typicalBlock();
@@ -268,13 +275,7 @@ int whileTheTimerSends(int argc, char** argv, const char* what, int runs,
                        const std::function<void(TMainForm&)>& prepare, const std::function<void(TMainForm&)>& command) {
     PlayedTimer timer;
     TApplication application(argc, argv);
-    SetMessageBoxHook([](const MessageBoxRequest& r) {
-        std::fprintf(stderr, "box: %s\n", r.text.c_str());
-        return mrCancel;
-    });
-    auto window = std::make_unique<TMainForm>();
-    MainForm = window.get();
-    window->show();
+    auto window = shownWindow();
     prepare(*window);
     timer.Start();
     runEventsFor(std::chrono::seconds(3));
