@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <thread>
 
@@ -37,6 +38,26 @@ constexpr int linesPerPiece = 4096;
 
 std::string BaseName(const std::string& fileName) {
     return QFileInfo(QFile::decodeName(fileName.c_str())).fileName().toStdString();
+}
+
+// Hands `take` each of the view's first `lines` lines in order, and calls `work.Step` with
+// `progressBase` plus the lines taken so far after every piece of them. A pump may append
+// groups to the view, so after each one the walk finds its place again by line number. Returns
+// false when the work was cancelled.
+bool WalkLines(const QPlainTextEdit& memo, int lines, TLongWork& work, int progressBase,
+               const std::function<void(const QString& line)>& take) {
+    QTextBlock block = memo.document()->begin();
+    for (int line = 0; line < lines; ++line) {
+        take(block.text());
+        if ((line + 1) % linesPerPiece != 0) {
+            block = block.next();
+            continue;
+        }
+        if (!work.Step(progressBase + line + 1))
+            return false;
+        block = memo.document()->findBlockByNumber(line + 1);
+    }
+    return true;
 }
 
 // Holds the text view's painting while its document is rebuilt, so that the user does not see
@@ -150,19 +171,13 @@ void TMainForm::actFileOpenExecute() {
 
     // The old text, to put back if the user cancels.
     QString oldText;
-    QTextBlock block = Memo1->document()->begin();
-    for (int line = 0; line < oldLines; ++line) {
-        oldText += block.text();
-        if (line + 1 < oldLines || oldEndsWithLineEnd)
-            oldText += QLatin1Char('\n');
-        if ((line + 1) % linesPerPiece != 0) {
-            block = block.next();
-            continue;
-        }
-        if (!work.Step(readDone + line + 1))
-            return;
-        block = Memo1->document()->findBlockByNumber(line + 1); // a pump may have appended to the view
-    }
+    int taken = 0;
+    if (!WalkLines(*Memo1, oldLines, work, readDone, [&](const QString& line) {
+            oldText += line;
+            if (++taken < oldLines || oldEndsWithLineEnd)
+                oldText += QLatin1Char('\n');
+        }))
+        return;
 
     if (!work.Step(readDone + oldLines))
         return;
@@ -220,19 +235,14 @@ void TMainForm::actFileSaveAsExecute() {
     TLongWork work(this, "Saving " + BaseName(name), 2 * lines);
     QByteArray bytes;
     bytes.reserve(document.characterCount() + lines);
-    QTextBlock block = document.begin();
-    for (int line = 0; line < lines; ++line) {
-        if (line > 0)
-            bytes += "\r\n";
-        bytes += block.text().toLatin1();
-        if ((line + 1) % linesPerPiece != 0) {
-            block = block.next();
-            continue;
-        }
-        if (!work.Step(line + 1))
-            return;
-        block = document.findBlockByNumber(line + 1); // a pump may have appended to the view
-    }
+    bool first = true;
+    if (!WalkLines(*Memo1, lines, work, 0, [&](const QString& line) {
+            if (!first)
+                bytes += "\r\n";
+            first = false;
+            bytes += line.toLatin1();
+        }))
+        return;
     if (endsWithLineEnd)
         bytes += "\r\n";
     if (!work.Step(lines))
