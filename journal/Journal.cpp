@@ -2,16 +2,13 @@
 #include "Journal.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <set>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
-#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -21,7 +18,6 @@ namespace {
 // (Linux may drop pages whose write-back failed). A port that never completes a group is synced
 // now and then so that this copy stays small.
 constexpr std::size_t captureSyncEvery = 64 * 1024;
-constexpr auto stemLockPatience = std::chrono::seconds(1);
 constexpr mode_t folderMode = 0700;
 constexpr mode_t fileMode = 0600;
 
@@ -70,30 +66,6 @@ int SyncFolder(const std::string& folder) {
     close(fd);
     return error;
 }
-
-// Holds an exclusive flock on the folder while a new run's stem is chosen, so that two programs
-// started in the same second never choose the same one. A folder that cannot be locked (an
-// odd file system) is used without the lock: the exclusive create still never overwrites.
-class FolderLock {
-public:
-    explicit FolderLock(const std::string& folder)
-        : fd(RetryOnInterrupt([&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); })) {
-        if (fd < 0)
-            return;
-        const auto deadline = std::chrono::steady_clock::now() + stemLockPatience;
-        while (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ~FolderLock() {
-        if (fd >= 0)
-            close(fd); // releases the lock
-    }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-
-private:
-    int fd;
-};
 
 std::set<std::string> FolderEntries(const std::string& folder) {
     std::set<std::string> names;
@@ -152,6 +124,13 @@ public:
     File& operator=(const File&) = delete;
 
     bool IsOpen() const { return fd >= 0; }
+
+    // Takes over the made file of `other`, which is left without one.
+    void TakeOver(File& other) {
+        fd = std::exchange(other.fd, -1);
+        path = std::move(other.path);
+        folderSyncDue = other.folderSyncDue;
+    }
 
     // Makes the file; it must not exist. Returns 0 or an errno value.
     int Create(std::string name, const std::string& folder) {
@@ -276,34 +255,41 @@ std::string TJournal::CapturePath(int label) const {
                                                              : folder + "/" + stem + CaptureSuffix(label);
 }
 
-std::optional<TJournalError> TJournal::ChooseStem(File& first, const std::string& suffix) {
-    std::string failed;
-    if (const int error = MakeFolders(folder, failed))
-        return TJournalError{failed, error};
-    const FolderLock lock(folder);
+std::optional<TJournalError> TJournal::ClaimStem() {
     const std::set<std::string> names = FolderEntries(folder);
     const std::string base = TimeStem(now());
     for (int n = 1;; ++n) {
         const std::string candidate = n == 1 ? base : base + "-" + std::to_string(n);
+        // The listing only skips the stems of earlier runs that made no text file; the exclusive
+        // create below is what makes the stem this run's.
         if (StemInUse(names, candidate))
             continue;
-        const int error = first.Create(folder + "/" + candidate + suffix, folder);
+        auto claim = std::make_unique<File>(pendingTextLimit, pendingTextLimit);
+        const std::string name = folder + "/" + candidate + ".txt";
+        const int error = claim->Create(name, folder);
         if (error == EEXIST)
-            continue; // made by someone who does not take the folder's lock
+            continue;
         if (error != 0)
-            return TJournalError{folder + "/" + candidate + suffix, error};
+            return TJournalError{name, error};
         stem = candidate;
+        unclaimedText = std::move(claim);
         return std::nullopt;
     }
 }
 
 std::optional<TJournalError> TJournal::Create(File& file, const std::string& suffix) {
     std::lock_guard lock(stemMutex);
-    if (stem.empty())
-        return ChooseStem(file, suffix);
     std::string failed;
     if (const int error = MakeFolders(folder, failed))
         return TJournalError{failed, error};
+    if (stem.empty())
+        if (auto error = ClaimStem())
+            return error;
+    if (suffix == ".txt" && unclaimedText) {
+        file.TakeOver(*unclaimedText);
+        unclaimedText.reset();
+        return std::nullopt;
+    }
     const std::string name = folder + "/" + stem + suffix;
     if (const int error = file.Create(name, folder))
         return TJournalError{name, error};

@@ -29,8 +29,10 @@ struct TJournalError {
 //                   return written as CR LF: what "Save as" writes for a view of these groups;
 //   STEM-COMn.bin   every byte read from the port of slot n (1..16), in order, as read.
 // STEM is the local time at which the run's first file was made, YYYY-MM-DD_HH-MM-SS, with -2,
-// -3, ... after it when files of that name exist. Nothing is made before it is needed, so a run
-// without received bytes leaves no file, and nothing is ever deleted.
+// -3, ... after it when files of that name exist. The text file is always the run's first file
+// (it may stay empty), made so that it fails when the name exists: that claims STEM for this run
+// alone, also against another program started in the same second. Nothing is made before it is
+// needed, so a run without received bytes leaves no file, and nothing is ever deleted.
 //
 // A failed write never leaves a part of it in a file: the file is cut back to its last good
 // length, and what could not be written is kept in memory and written first at the next call,
@@ -72,14 +74,18 @@ public:
 private:
     class File;
 
-    // The run's stem, chosen and claimed by making `first` under it; the folder is made first.
+    // Makes `file` under the run's stem, choosing and claiming the stem first if needed.
     std::optional<TJournalError> Create(File& file, const std::string& suffix);
-    std::optional<TJournalError> ChooseStem(File& first, const std::string& suffix);
+    // Chooses the run's stem and claims it by making its text file, which no other run can make
+    // too; files made under the stem later need no claim of their own.
+    std::optional<TJournalError> ClaimStem();
 
     std::string folder;
     Clock now;
-    mutable std::mutex stemMutex; // guards stem
+    mutable std::mutex stemMutex; // guards stem and unclaimedText
     std::string stem;
+    // The text file made by the claim, until the first block takes it over.
+    std::unique_ptr<File> unclaimedText;
     std::mutex textMutex;
     std::unique_ptr<File> text;
     std::array<std::unique_ptr<File>, captureCount> captures;

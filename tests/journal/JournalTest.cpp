@@ -170,6 +170,62 @@ INSTANTIATE_TEST_SUITE_P(Folders, JournalNameTest,
                                            CollisionRow{"OtherFilesDoNotCount", {"S.txt.bak", "S-notes.txt"}, "S"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Two programs started in the same second: the second lists the folder, and before it has made
+// its first file the first program makes its own (here while the second reads the clock, which
+// it does after listing). Label 0 stands for the text file, any other for that port's capture.
+struct SameSecondRow {
+    const char* name;
+    int firstLabel;
+    int secondLabel;
+};
+
+class JournalSameSecondTest : public JournalTest, public ::testing::WithParamInterface<SameSecondRow> {};
+
+TEST_P(JournalSameSecondTest, TwoRunsNeverShareAStem) {
+    const Bytes firstBytes{0xAB, 0x01};
+    const Bytes secondBytes{0xAB, 0x02};
+    TJournal* firstRun = nullptr;
+    bool raced = false;
+    auto keepFirstFile = [&](TJournal& run, int label, const Bytes& block, const Bytes& bytes) {
+        return label == 0 ? run.AppendBlock(block) : run.AppendCapture(label, bytes.data(), bytes.size());
+    };
+    const TJournal::Clock clock = [&] {
+        if (firstRun && !raced) {
+            raced = true;
+            EXPECT_FALSE(keepFirstFile(*firstRun, GetParam().firstLabel, blockA, firstBytes));
+        }
+        return FixedTime();
+    };
+    TJournal first{folder.string(), clock};
+    TJournal second{folder.string(), clock};
+    firstRun = &first;
+    ASSERT_FALSE(keepFirstFile(second, GetParam().secondLabel, blockB, secondBytes));
+    ASSERT_TRUE(raced);
+
+    // Both go on keeping groups and the bytes of a port, each in files of its own.
+    ASSERT_FALSE(first.AppendBlock(blockA));
+    ASSERT_FALSE(second.AppendBlock(blockB));
+    ASSERT_FALSE(first.AppendCapture(3, firstBytes.data(), firstBytes.size()));
+    ASSERT_FALSE(second.AppendCapture(3, secondBytes.data(), secondBytes.size()));
+    ASSERT_FALSE(first.SyncCapture(3));
+    ASSERT_FALSE(second.SyncCapture(3));
+    EXPECT_EQ(first.TextPath(), (folder / (fixedStem + ".txt")).string());
+    EXPECT_EQ(second.TextPath(), (folder / (fixedStem + "-2.txt")).string());
+    EXPECT_EQ(ReadFile(first.TextPath()),
+              GetParam().firstLabel == 0 ? AsSaved({&blockA, &blockA}) : AsSaved({&blockA}));
+    EXPECT_EQ(ReadFile(second.TextPath()),
+              GetParam().secondLabel == 0 ? AsSaved({&blockB, &blockB}) : AsSaved({&blockB}));
+    EXPECT_EQ(first.CapturePath(3), (folder / (fixedStem + "-COM3.bin")).string());
+    EXPECT_EQ(second.CapturePath(3), (folder / (fixedStem + "-2-COM3.bin")).string());
+    EXPECT_EQ(ReadFile(second.CapturePath(3)), std::string(secondBytes.begin(), secondBytes.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(FirstFiles, JournalSameSecondTest,
+                         ::testing::Values(SameSecondRow{"BothCaptures", 1, 2}, SameSecondRow{"SameCapture", 2, 2},
+                                           SameSecondRow{"TextThenCapture", 0, 2},
+                                           SameSecondRow{"CaptureThenText", 1, 0}, SameSecondRow{"BothTexts", 0, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // ---- Failures ----
 
 TEST_F(JournalTest, FolderThatCannotBeMadeIsTriedAgainWithNothingLost) {
