@@ -63,6 +63,27 @@ fs::path DeviceOf(const std::string& sysfs, const std::string& name) {
     return device;
 }
 
+// The USB device a tty belongs to and the folder right below it on the way to the tty (its
+// interface), or empty paths for a tty not on USB.
+struct UsbPlace {
+    fs::path device;
+    fs::path interface;
+};
+
+UsbPlace UsbPlaceOf(const std::string& sysfs, const std::string& name) {
+    fs::path device = DeviceOf(sysfs, name);
+    fs::path below;
+    for (int level = 0; level < usbDeviceLevels && !device.empty() && device.has_relative_path(); ++level) {
+        std::error_code error;
+        if (fs::exists(device / "idVendor", error)) {
+            return {device, below};
+        }
+        below = device;
+        device = device.parent_path();
+    }
+    return {};
+}
+
 } // namespace
 
 std::optional<TPortKind> ClassifyTty(const std::string& sysfs, const std::string& name) {
@@ -100,29 +121,35 @@ std::optional<TPortKind> ClassifyTty(const std::string& sysfs, const std::string
 }
 
 std::string DescribeTty(const std::string& sysfs, const std::string& name) {
-    fs::path device = DeviceOf(sysfs, name);
-    if (device.empty()) {
-        return {};
-    }
-    for (int level = 0; level < usbDeviceLevels && device.has_relative_path(); ++level) {
-        std::error_code error;
-        if (fs::exists(device / "idVendor", error)) {
-            const std::string manufacturer = Attribute(device / "manufacturer");
-            const std::string product = Attribute(device / "product");
-            std::string text = product;
-            if (!manufacturer.empty() && !product.starts_with(manufacturer)) {
-                text = product.empty() ? manufacturer : manufacturer + " " + product;
-            }
-            if (text.empty()) {
-                text = "USB device " + Attribute(device / "idVendor") + ":" + Attribute(device / "idProduct");
-            }
-            if (const std::string serial = Attribute(device / "serial"); !serial.empty()) {
-                text += ", serial " + serial;
-            }
-            return text;
+    const UsbPlace usb = UsbPlaceOf(sysfs, name);
+    if (!usb.device.empty()) {
+        const std::string manufacturer = Attribute(usb.device / "manufacturer");
+        const std::string product = Attribute(usb.device / "product");
+        std::string text = product;
+        if (!manufacturer.empty() && !product.starts_with(manufacturer)) {
+            text = product.empty() ? manufacturer : manufacturer + " " + product;
         }
-        device = device.parent_path();
+        if (text.empty()) {
+            text = "USB device " + Attribute(usb.device / "idVendor") + ":" + Attribute(usb.device / "idProduct");
+        }
+        if (const std::string serial = Attribute(usb.device / "serial"); !serial.empty()) {
+            text += ", serial " + serial;
+        }
+        return text;
     }
     const auto kind = ClassifyTty(sysfs, name);
     return kind == TPortKind::builtInUart || kind == TPortKind::amba ? "built-in serial port" : std::string();
+}
+
+// The interface tells apart the ports of one adapter with several (FT2232, CP2105), which
+// share the USB device and its serial number.
+std::optional<TUsbIdentity> UsbIdentityOf(const std::string& sysfs, const std::string& name) {
+    const UsbPlace usb = UsbPlaceOf(sysfs, name);
+    if (usb.device.empty()) {
+        return std::nullopt;
+    }
+    const std::string device = usb.device.filename().string();
+    const std::string interface = usb.interface.filename().string();
+    return TUsbIdentity{Attribute(usb.device / "idVendor"), Attribute(usb.device / "idProduct"),
+                        Attribute(usb.device / "serial"), interface.starts_with(device + ":") ? interface : device};
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "PortNumbering.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,3 +29,6 @@ std::optional<TPortKind> ClassifyTty(const std::string& sysfs, const std::string
 // a USB device (manufacturer, product and serial number as far as it reports them),
 // "built-in serial port" for a UART of the machine; empty when sysfs knows no device.
 std::string DescribeTty(const std::string& sysfs, const std::string& name);
+
+// Which USB device `name` is and where it is plugged in, or nothing for a port not on USB.
+std::optional<TUsbIdentity> UsbIdentityOf(const std::string& sysfs, const std::string& name);

@@ -52,6 +52,10 @@ std::optional<std::uint32_t> ComNumber(std::string_view name) {
     return n && *n > 0 ? n : std::nullopt;
 }
 
+std::string ComName(std::uint32_t number) {
+    return std::string(comPrefix) + std::to_string(number);
+}
+
 std::string ReadFirstLine(const fs::path& file) {
     std::ifstream in(file);
     std::string line;
@@ -100,12 +104,14 @@ std::vector<TSerialPortInfo> ListDirectoryPorts(const fs::path& portDir) {
     std::sort(found.begin(), found.end());
     std::vector<TSerialPortInfo> ports;
     for (const auto& [n, path] : found) {
-        ports.push_back({std::string(comPrefix) + std::to_string(n), path.string()});
+        ports.push_back({ComName(n), path.string()});
     }
     return ports;
 }
 
-std::vector<TSerialPortInfo> ListSystemPorts(const TPortRoots& roots) {
+// The system's ports in the order in which new ones are numbered, each with what it takes to
+// know it again.
+std::vector<TPresentPort> ListPresentPorts(const TPortRoots& roots) {
     const fs::path ttyClass = fs::path(roots.sysfs) / "class" / "tty";
     const std::set<std::string> consoles = ActiveConsoles(ttyClass);
     std::vector<PortOrder> found;
@@ -125,10 +131,9 @@ std::vector<TSerialPortInfo> ListSystemPorts(const TPortRoots& roots) {
         std::erase_if(found, [&](const PortOrder& port) { return served.contains(port.name); });
     }
     std::sort(found.begin(), found.end());
-    std::vector<TSerialPortInfo> ports;
+    std::vector<TPresentPort> ports;
     for (const PortOrder& port : found) {
-        ports.push_back(
-            {std::string(comPrefix) + std::to_string(ports.size() + 1), (fs::path(roots.dev) / port.name).string()});
+        ports.push_back({(fs::path(roots.dev) / port.name).string(), UsbIdentityOf(roots.sysfs, port.name)});
     }
     return ports;
 }
@@ -138,15 +143,16 @@ std::string ResolveInList(const std::string& portName, const TPortRoots& roots,
     if (portName.starts_with('/')) {
         return portName;
     }
-    const auto n = ComNumber(portName);
-    if (!n) {
+    if (!ComNumber(portName)) {
         return {};
     }
     if (!roots.portDir.empty()) {
         std::error_code error;
         return fs::absolute(fs::path(roots.portDir) / portName, error).string();
     }
-    return *n <= ports.size() ? ports[*n - 1].devicePath : std::string();
+    const auto found = std::find_if(ports.begin(), ports.end(),
+                                    [&](const TSerialPortInfo& port) { return port.portName == portName; });
+    return found == ports.end() ? std::string() : found->devicePath;
 }
 
 bool SameSystem(const TPortRoots& a, const TPortRoots& b) {
@@ -167,12 +173,12 @@ TPortRoots SystemPortRoots() {
 }
 
 std::vector<TSerialPortInfo> ListSerialPorts(const TPortRoots& roots) {
-    return roots.portDir.empty() ? ListSystemPorts(roots) : ListDirectoryPorts(roots.portDir);
+    return roots.portDir.empty() ? SystemPortList().List(roots) : ListDirectoryPorts(roots.portDir);
 }
 
 std::string ResolvePortName(const std::string& portName, const TPortRoots& roots) {
     const bool needsList = roots.portDir.empty() && !portName.starts_with('/') && ComNumber(portName);
-    return ResolveInList(portName, roots, needsList ? ListSystemPorts(roots) : std::vector<TSerialPortInfo>());
+    return ResolveInList(portName, roots, needsList ? SystemPortList().List(roots) : std::vector<TSerialPortInfo>());
 }
 
 void TPortList::Refresh(const TPortRoots& roots) {
@@ -180,8 +186,28 @@ void TPortList::Refresh(const TPortRoots& roots) {
     RefreshLocked(roots);
 }
 
+std::vector<TSerialPortInfo> TPortList::List(const TPortRoots& roots) {
+    const std::lock_guard lock(mutex);
+    RefreshLocked(roots);
+    return ports;
+}
+
+// Another system's numbers say nothing about this one's devices.
 void TPortList::RefreshLocked(const TPortRoots& roots) {
-    ports = ListSystemPorts(roots);
+    if (built && !SameSystem(builtFor, roots)) {
+        numbering = TPortNumbering();
+    }
+    const std::vector<TPresentPort> present = ListPresentPorts(roots);
+    const std::vector<std::uint32_t> numbers = numbering.Assign(present);
+    std::vector<std::pair<std::uint32_t, std::string>> numbered;
+    for (std::size_t i = 0; i < present.size(); ++i) {
+        numbered.emplace_back(numbers[i], present[i].devicePath);
+    }
+    std::sort(numbered.begin(), numbered.end());
+    ports.clear();
+    for (const auto& [number, devicePath] : numbered) {
+        ports.push_back({ComName(number), devicePath});
+    }
     builtFor = roots;
     builtAt = std::chrono::steady_clock::now();
     built = true;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "PortNumbering.h"
+
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -29,25 +31,33 @@ struct TSerialPortInfo {
 };
 
 // The serial ports that exist, in COMn order: with portDir set, its COMn files; otherwise the
-// terminals that sysfs shows with hardware behind them, by kind (USB adapters, USB modems,
-// built-in UARTs, ARM PL011 UARTs; see PortDevices.h), each kind in numeric order. Never
+// terminals that sysfs shows with hardware behind them, numbered by the process's kept list
+// (SystemPortList, which this refreshes), so the numbers are those that opening goes by. Never
 // listed: the kernel's active console (opening it would reconfigure the machine's console),
 // a terminal that a login program (getty) serves, a Bluetooth link (opening one dials the
-// paired device). The numbering goes on past 16.
+// paired device). The numbering goes on past 16, and has gaps where a port is missing.
 std::vector<TSerialPortInfo> ListSerialPorts(const TPortRoots& roots);
 
 // The device behind a port name: "COMn" as listed above, a name starting with "/" as it
-// stands; an empty text when the name matches no port.
+// stands; an empty text when the name matches no port (or a port that is missing now).
 std::string ResolvePortName(const std::string& portName, const TPortRoots& roots);
 
-// The list of the system's ports kept between opens, so that listening on sixteen names
-// walks sysfs and /proc once and not sixteen times. It is built again by Refresh, and by
-// Resolve when it is older than its lifetime (an adapter plugged in meanwhile is then
-// found) or was built for other roots. Safe to use from several threads.
+// The system's ports kept between opens, so that listening on sixteen names walks sysfs and
+// /proc once and not sixteen times. It is walked again by Refresh and List, and by Resolve
+// when it is older than its lifetime (an adapter plugged in meanwhile is then found).
+//
+// It also keeps the COM numbers for as long as it lives (see PortNumbering.h): the first walk
+// numbers the ports by kind (USB adapters, USB modems, built-in UARTs, ARM PL011 UARTs; see
+// PortDevices.h), each kind in numeric order; a port found later takes the lowest free
+// number; a port that is pulled out keeps its number until it comes back, under the same
+// name or, on USB, as the same device in the same USB port. Asked about other roots, it starts
+// the numbering over. Safe to use from several threads.
 class TPortList {
 public:
     explicit TPortList(std::chrono::milliseconds lifetime) : lifetime(lifetime) {}
     void Refresh(const TPortRoots& roots);
+    // The ports there now with their numbers, walked afresh, in COMn order.
+    std::vector<TSerialPortInfo> List(const TPortRoots& roots);
     // As ResolvePortName, from the kept list.
     std::string Resolve(const std::string& portName, const TPortRoots& roots);
 
@@ -59,7 +69,8 @@ private:
     bool built = false;
     TPortRoots builtFor;
     std::chrono::steady_clock::time_point builtAt;
-    std::vector<TSerialPortInfo> ports;
+    TPortNumbering numbering;
+    std::vector<TSerialPortInfo> ports; // present now, by number
 };
 
 // The list that TCommPort::OpenCommPort resolves names against. The window refreshes it at

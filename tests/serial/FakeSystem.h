@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +37,7 @@ struct Tty {
     std::string product = {};
     std::string serial = {};
     std::string ids = "0403:6001"; // idVendor:idProduct
+    std::string usbPort = {};      // the USB device's place, "1-4.2" (a port of its own when empty)
 };
 
 inline Tty Virtual(const std::string& name) {
@@ -43,6 +45,12 @@ inline Tty Virtual(const std::string& name) {
 }
 inline Tty UsbSerial(const std::string& name, const std::string& driver = "ftdi_sio") {
     return {name, Attach::usbSerial, driver};
+}
+// The same adapter, with its serial number, plugged into the USB port `usbPort`.
+inline Tty PluggedInto(Tty entry, const std::string& usbPort, const std::string& serial) {
+    entry.usbPort = usbPort;
+    entry.serial = serial;
+    return entry;
 }
 inline Tty OnUsbInterface(const std::string& name, const std::string& driver) {
     return {name, Attach::usbInterface, driver};
@@ -97,6 +105,15 @@ public:
         }
     }
 
+    // The device goes, as when an adapter is pulled out, and with it its USB device.
+    void Remove(const std::string& name) {
+        fs::remove(TtyClass() / name);
+        if (const auto found = hardware.find(name); found != hardware.end()) {
+            fs::remove_all(found->second);
+            hardware.erase(found);
+        }
+    }
+
     void AddProcess(const Process& process) {
         const fs::path folder = Proc() / std::to_string(process.pid);
         fs::create_directories(folder / "fd");
@@ -134,7 +151,7 @@ public:
 
 private:
     // A device folder with its bus and driver links, below the folders it needs.
-    fs::path Device(const fs::path& folder, const std::string& bus, const std::string& driver) const {
+    fs::path Device(const fs::path& folder, const std::string& bus, const std::string& driver) {
         fs::create_directories(folder);
         fs::create_directories(Sys() / "bus" / bus / "drivers" / driver);
         fs::create_directory_symlink(fs::relative(Sys() / "bus" / bus, folder), folder / "subsystem");
@@ -142,9 +159,11 @@ private:
         return folder;
     }
 
-    fs::path UsbDevice(const Tty& entry) const {
-        const fs::path folder = Sys() / "devices" / "pci0000:00" / "usb1" / ("1-" + std::to_string(++usbPorts));
+    fs::path UsbDevice(const Tty& entry) {
+        const std::string place = entry.usbPort.empty() ? "1-" + std::to_string(++usbPorts) : entry.usbPort;
+        const fs::path folder = Sys() / "devices" / "pci0000:00" / "usb1" / place;
         fs::create_directories(folder);
+        hardware[entry.name] = folder;
         const auto colon = entry.ids.find(':');
         std::ofstream(folder / "idVendor") << entry.ids.substr(0, colon) << "\n";
         std::ofstream(folder / "idProduct") << entry.ids.substr(colon + 1) << "\n";
@@ -157,7 +176,7 @@ private:
         return Device(folder / (folder.filename().string() + ":1.0"), "usb", entry.driver);
     }
 
-    fs::path DeviceFolder(const Tty& entry) const {
+    fs::path DeviceFolder(const Tty& entry) {
         const std::string controller = "serial" + std::to_string(++controllers);
         switch (entry.attach) {
         case Attach::virtualTty:
@@ -181,8 +200,9 @@ private:
     }
 
     TempDir root;
-    mutable int usbPorts = 0;
-    mutable int controllers = 0;
+    int usbPorts = 0;
+    int controllers = 0;
+    std::map<std::string, fs::path> hardware; // the USB device of each USB tty
 };
 
 } // namespace fake

@@ -80,4 +80,24 @@ TEST(PortDevicesTest, DescriptionNamesTheUsbDevice) {
     }
 }
 
+// What knows an adapter again after it was pulled: the USB device and the interface its tty
+// hangs on, not the tty's own name.
+TEST(PortDevicesTest, UsbIdentityIsTheDeviceAndWhereItIsPluggedIn) {
+    const struct Row {
+        Tty tty;
+        std::optional<TUsbIdentity> identity;
+    } rows[] = {
+        {PluggedInto(UsbSerial("ttyUSB3"), "1-4.2", "A10K3XYZ"), TUsbIdentity{"0403", "6001", "A10K3XYZ", "1-4.2:1.0"}},
+        {PluggedInto(Described(OnUsbInterface("ttyACM0", "cdc_acm"), "Arduino", "Uno", "", "2341:0043"), "3-1", ""),
+         TUsbIdentity{"2341", "0043", "", "3-1:1.0"}},
+        {Uart("ttyS0", "4"), std::nullopt},
+        {Virtual("tty1"), std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.tty.name);
+        const System system({row.tty});
+        EXPECT_EQ(UsbIdentityOf(system.Sys().string(), row.tty.name), row.identity);
+    }
+}
+
 } // namespace

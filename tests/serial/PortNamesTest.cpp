@@ -150,24 +150,26 @@ TEST(PortNamesTest, AnAdapterPluggedInLaterIsFoundAtTheNextResolution) {
     EXPECT_EQ(ResolvePortName("COM2", system.Roots()), "");
 
     system.Add(UsbSerial("ttyUSB0"));
-    EXPECT_EQ(ResolvePortName("COM1", system.Roots()), (system.Dev() / "ttyUSB0").string());
-    EXPECT_EQ(ResolvePortName("COM2", system.Roots()), (system.Dev() / "ttyS4").string());
+    EXPECT_EQ(ResolvePortName("COM1", system.Roots()), (system.Dev() / "ttyS4").string()) << "kept its number";
+    EXPECT_EQ(ResolvePortName("COM2", system.Roots()), (system.Dev() / "ttyUSB0").string());
 }
 
 // Listening resolves sixteen names in a row; the kept list is walked once for them, and
-// again only when refreshed, when too old, or when asked about another system.
+// again only when refreshed, when too old, or when asked about another system (whose
+// numbering starts over).
 TEST(PortNamesTest, KeptListChangesOnlyWhenRefreshedOrTooOld) {
     const struct Row {
         const char* description;
         std::chrono::milliseconds lifetime;
         bool refresh;
         bool otherRoots;
-        bool seesTheAdapter;
+        std::string com1;
+        std::string com2;
     } rows[] = {
-        {"kept between resolutions", std::chrono::hours(1), false, false, false},
-        {"refreshed", std::chrono::hours(1), true, false, true},
-        {"too old", std::chrono::milliseconds(-1), false, false, true},
-        {"asked about another system", std::chrono::hours(1), false, true, true},
+        {"kept between resolutions", std::chrono::hours(1), false, false, "ttyS4", ""},
+        {"refreshed", std::chrono::hours(1), true, false, "ttyS4", "ttyUSB0"},
+        {"too old", std::chrono::milliseconds(-1), false, false, "ttyS4", "ttyUSB0"},
+        {"asked about another system", std::chrono::hours(1), false, true, "ttyUSB0", "ttyS4"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.description);
@@ -183,15 +185,58 @@ TEST(PortNamesTest, KeptListChangesOnlyWhenRefreshedOrTooOld) {
         if (row.otherRoots) {
             kept.Resolve("COM1", System().Roots());
         }
-        const std::string com1 = kept.Resolve("COM1", roots);
-        const std::string com2 = kept.Resolve("COM2", roots);
-        if (row.seesTheAdapter) {
-            EXPECT_EQ(com1, (system.Dev() / "ttyUSB0").string());
-            EXPECT_EQ(com2, (system.Dev() / "ttyS4").string());
-        } else {
-            EXPECT_EQ(com1, (system.Dev() / "ttyS4").string());
-            EXPECT_EQ(com2, "");
+        const auto device = [&](const std::string& name) {
+            return name.empty() ? name : (system.Dev() / name).string();
+        };
+        EXPECT_EQ(kept.Resolve("COM1", roots), device(row.com1));
+        EXPECT_EQ(kept.Resolve("COM2", roots), device(row.com2));
+    }
+}
+
+// A desktop with a built-in port beside the timer's adapter: pulling the adapter must not move
+// COM1 onto the built-in port (which COM2 holds), and the adapter must come back as COM1.
+TEST(PortNamesTest, PulledAdapterKeepsItsNumberUntilItComesBack) {
+    const Tty adapter = PluggedInto(UsbSerial("ttyUSB0"), "1-4", "A10K3XYZ");
+    const struct Row {
+        const char* description;
+        Tty back;
+    } rows[] = {
+        {"back under its old name", adapter},
+        {"back under another name", PluggedInto(UsbSerial("ttyUSB1"), "1-4", "A10K3XYZ")},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.description);
+        System system(With({adapter, Uart("ttyS0", "4")}));
+        const TPortRoots roots = system.Roots();
+        const auto dev = [&](const std::string& name) { return (system.Dev() / name).string(); };
+        TPortList& kept = SystemPortList();
+        kept.Refresh(roots);
+        EXPECT_EQ(kept.Resolve("COM1", roots), dev("ttyUSB0"));
+        EXPECT_EQ(kept.Resolve("COM2", roots), dev("ttyS0"));
+
+        system.Remove("ttyUSB0");
+        kept.Refresh(roots);
+        EXPECT_EQ(kept.Resolve("COM1", roots), "") << "pulled";
+        EXPECT_EQ(kept.Resolve("COM2", roots), dev("ttyS0"));
+
+        system.Add(PluggedInto(OnUsbInterface("ttyACM0", "cdc_acm"), "1-5", "8573"));
+        kept.Refresh(roots);
+        EXPECT_EQ(kept.Resolve("COM1", roots), "") << "not given to the new adapter";
+        EXPECT_EQ(kept.Resolve("COM3", roots), dev("ttyACM0"));
+
+        system.Add(row.back);
+        kept.Refresh(roots);
+        EXPECT_EQ(kept.Resolve("COM1", roots), dev(row.back.name));
+        EXPECT_EQ(kept.Resolve("COM2", roots), dev("ttyS0"));
+        EXPECT_EQ(kept.Resolve("COM3", roots), dev("ttyACM0"));
+
+        std::vector<std::pair<std::string, std::string>> listed;
+        for (const auto& port : ListSerialPorts(roots)) {
+            listed.emplace_back(port.portName, fs::path(port.devicePath).filename().string());
         }
+        EXPECT_EQ(listed, (std::vector<std::pair<std::string, std::string>>{
+                              {"COM1", row.back.name}, {"COM2", "ttyS0"}, {"COM3", "ttyACM0"}}))
+            << "listed as the kept list numbers them";
     }
 }
 
