@@ -4,6 +4,7 @@
 #include "CommThread.h"
 #include "Dialogs.h"
 #include "ReceiveJournal.h"
+#include "TextRules.h"
 
 #include <QColor>
 #include <QMainWindow>
@@ -69,7 +70,7 @@ public:
     TActionList& Actions() { return *ActionList1; }
 
     // The largest text the view takes from a file ("Text exceeds memo capacity" above it).
-    static constexpr std::int64_t memoCapacityBytes = 32 * 1024 * 1024;
+    static constexpr std::int64_t memoCapacityBytes = ::memoCapacityBytes;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -11,6 +11,7 @@
 #include "Exceptions.h"
 #include "LongWork.h"
 #include "MemoText.h"
+#include "TextRules.h"
 #include "UiThread.h"
 
 #include <QFile>
@@ -145,27 +146,31 @@ void TMainForm::actFileOpenExecute() {
     const int oldLines = MemoLineCount(*Memo1);
     const bool oldEndsWithLineEnd = oldLines > 0 && Memo1->document()->lastBlock().text().isEmpty();
 
-    // Read no more than the view can take; the text may still end early at a zero byte.
+    // Read no more than the view can take, and no further than the text goes (its first zero
+    // byte). A file the view cannot show is refused before the view changes.
     const qint64 readLimit = memoCapacityBytes + 1;
     const qint64 expected = std::clamp<qint64>(file.size(), 0, readLimit);
     TLongWork work(this, "Opening " + BaseName(name), static_cast<int>(2 * expected) + oldLines);
     QByteArray bytes;
     bytes.reserve(expected);
-    while (bytes.size() < readLimit) {
+    TTextFileScan scan;
+    while (bytes.size() < readLimit && !scan.Ended()) {
         const QByteArray piece = file.read(std::min(readPieceBytes, readLimit - bytes.size()));
         if (file.error() != QFileDevice::NoError)
             throw EFOpenError("Cannot open file " + name);
         if (piece.isEmpty())
             break;
         bytes += piece;
+        scan.Feed(piece.constData(), static_cast<std::size_t>(piece.size()));
+        if (scan.TextBytes() > memoCapacityBytes)
+            throw EOutOfResources("Text exceeds memo capacity");
+        if (scan.OverlongLine() != 0)
+            throw EFOpenError(OverlongLineMessage(name, scan.OverlongLine()));
         if (!work.Step(static_cast<int>(bytes.size())))
             return;
     }
     file.close();
-    const qsizetype zero = bytes.indexOf('\0');
-    const qsizetype length = zero >= 0 ? zero : bytes.size();
-    if (length > memoCapacityBytes)
-        throw EOutOfResources("Text exceeds memo capacity");
+    const qsizetype length = static_cast<qsizetype>(scan.TextBytes());
     const int readDone = static_cast<int>(bytes.size());
     work.SetMaximum(readDone + oldLines + static_cast<int>(length));
 

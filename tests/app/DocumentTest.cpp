@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -54,6 +55,15 @@ protected:
     TempDir files;
 };
 
+// Lines of 100 characters after a first one of 3, so that the CR of the 2571st line end is the
+// last byte of the first 256 KiB.
+std::string crLfAcrossPieces(const std::string& lineEnd) {
+    std::string text = "xxx" + lineEnd;
+    for (int i = 0; i < 2600; ++i)
+        text += std::string(100, 'x') + lineEnd;
+    return text;
+}
+
 TEST_F(DocumentTest, OpenAcceptsEveryLineEnd) {
     struct Row {
         std::string file;
@@ -70,6 +80,8 @@ TEST_F(DocumentTest, OpenAcceptsEveryLineEnd) {
         {std::string("\0", 1), "", ""},
         {"", "", ""},
         {"\x80\x81\xA0\xE9\xFF\tx\r\n", "\x80\x81\xA0\xE9\xFF\tx\n", "\x80\x81\xA0\xE9\xFF\tx\r\n"},
+        // A CR LF cut between the two first pieces the view is written in (256 KiB each).
+        {crLfAcrossPieces("\r\n"), crLfAcrossPieces("\n"), crLfAcrossPieces("\r\n")},
     };
     int i = 0;
     for (const Row& row : rows) {
@@ -262,19 +274,51 @@ TEST_F(DocumentTest, CancelledSaveLeavesTheOldFile) {
     EXPECT_EQ(left, std::vector<std::string>{"report.txt"});
 }
 
+// What the view cannot show is refused before the view changes: too much text, or a line that
+// would keep the window busy for minutes (a raw capture opened by mistake has no line breaks).
 TEST_F(DocumentTest, OverlongTextIsRefused) {
-    Receive("kept\r");
-    const std::string path = (files.path / "huge.txt").string();
-    {
-        std::ofstream out(path, std::ios::binary);
-        const std::string line(1023, 'x');
-        for (std::int64_t written = 0; written <= TMainForm::memoCapacityBytes; written += 1024)
-            out << line << '\n';
+    struct Row {
+        std::string name;
+        std::function<void(std::ofstream&)> write;
+        std::string refusal; // empty: opens
+        std::size_t viewBytes = 0;
+    };
+    const std::string longLine(longestLineBytes, 'x');
+    const std::vector<Row> rows{
+        {"capacity",
+         [](std::ofstream& out) {
+             const std::string line(1023, 'x');
+             for (std::int64_t written = 0; written <= TMainForm::memoCapacityBytes; written += 1024)
+                 out << line << '\n';
+         },
+         "Text exceeds memo capacity"},
+        {"no line breaks", [](std::ofstream& out) { out << std::string(4 << 20, '\xAB'); }, "line 1"},
+        {"second line", [&](std::ofstream& out) { out << "a\r\n"
+                                                      << longLine << "y\r\n"; }, "line 2"},
+        {"longest that opens", [&](std::ofstream& out) { out << longLine << "\r\n"
+                                                             << longLine; }, "",
+         2 * longestLineBytes + 1},
+        {"long after the text's end", [&](std::ofstream& out) { out << "a" << '\0' << longLine << longLine; }, "", 1},
+    };
+    for (const Row& row : rows) {
+        boxes.clear();
+        Memo().clear();
+        Receive("kept\r");
+        const std::string path = (files.path / "huge.txt").string();
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            row.write(out);
+        }
+        Open(path);
+        if (row.refusal.empty()) {
+            EXPECT_TRUE(boxes.empty()) << row.name;
+            EXPECT_EQ(ViewText().size(), row.viewBytes) << row.name;
+            continue;
+        }
+        ASSERT_EQ(boxes.size(), 1u) << row.name;
+        EXPECT_NE(boxes[0].text.find(row.refusal), std::string::npos) << row.name << ": " << boxes[0].text;
+        EXPECT_EQ(ViewText(), "kept\n") << row.name;
     }
-    Open(path);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Text exceeds memo capacity");
-    EXPECT_EQ(ViewText(), "kept\n");
 }
 
 TEST_F(DocumentTest, SaveWritesTheViewExactly) {
