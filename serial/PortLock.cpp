@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -151,22 +153,106 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
-// A complete lock file of this process under a name of its own, or an empty text when the
-// folder cannot be written.
-std::string WriteTemporaryLock(const std::string& lockDir) {
+// Which file a name stood for, to tell later whether it still does.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity IdentityOf(const struct stat& status) {
+    return {status.st_dev, status.st_ino};
+}
+
+// A lock file as it was read, kept open: while it is open its inode cannot be freed and its
+// number given to a new file, so a path that still shows that number still is that file.
+class ReadLock {
+public:
+    explicit ReadLock(const std::string& path);
+    ~ReadLock() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    ReadLock(const ReadLock&) = delete;
+    ReadLock& operator=(const ReadLock&) = delete;
+
+    const TLockClaim& Claim() const { return claim; }
+    // Whether the file read is `file`.
+    bool Is(const FileIdentity& file) const {
+        struct stat status {};
+        return fd >= 0 && fstat(fd, &status) == 0 && IdentityOf(status) == file;
+    }
+    // Whether `path` names the file read, now.
+    bool StillAt(const std::string& path) const {
+        struct stat status {};
+        return lstat(path.c_str(), &status) == 0 && Is(IdentityOf(status));
+    }
+
+private:
+    int fd = -1;
+    TLockClaim claim;
+};
+
+ReadLock::ReadLock(const std::string& path) {
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        const bool missing = errno == ENOENT || errno == ENOTDIR;
+        claim = {missing ? TLockClaim::Kind::none : TLockClaim::Kind::unreadable, 0};
+        return;
+    }
+    char content[lockFileBytesRead];
+    ssize_t n = 0;
+    do {
+        n = read(fd, content, sizeof content);
+    } while (n < 0 && errno == EINTR);
+    const pid_t pid = n > 0 ? ParsePid(std::string_view(content, static_cast<std::size_t>(n))) : 0;
+    if (pid == 0) {
+        claim = {TLockClaim::Kind::unreadable, 0};
+        return;
+    }
+    // EPERM: the process exists but belongs to someone else.
+    const bool exists = kill(pid, 0) == 0 || errno != ESRCH;
+    claim = {exists ? TLockClaim::Kind::live : TLockClaim::Kind::stale, pid};
+}
+
+struct TemporaryLock {
+    std::string name;
+    FileIdentity file;
+};
+
+// A complete lock file of this process under a name of its own, or nothing when the folder
+// cannot be written.
+std::optional<TemporaryLock> WriteTemporaryLock(const std::string& lockDir) {
     static std::atomic<unsigned> counter{0};
     const std::string name = lockDir + "/LTMP." + std::to_string(getpid()) + "." + std::to_string(counter.fetch_add(1));
     const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
-        return {};
+        return std::nullopt;
     }
     // Readable by all, whatever the umask: other programs must be able to read who holds it.
-    const bool written = fchmod(fd, 0644) == 0 && WriteAll(fd, HdbContent(getpid()));
+    struct stat status {};
+    const bool written = fchmod(fd, 0644) == 0 && WriteAll(fd, HdbContent(getpid())) && fstat(fd, &status) == 0;
     if (close(fd) != 0 || !written) {
         unlink(name.c_str());
-        return {};
+        return std::nullopt;
     }
-    return name;
+    return TemporaryLock{name, IdentityOf(status)};
+}
+
+std::mutex stepHookMutex;
+std::function<void(port_lock_testing::Step, const std::string&)> stepHook;
+
+void AtStep(port_lock_testing::Step step, const std::string& path) {
+    std::function<void(port_lock_testing::Step, const std::string&)> hook;
+    {
+        const std::lock_guard lock(stepHookMutex);
+        hook = stepHook;
+    }
+    if (hook) {
+        hook(step, path);
+    }
 }
 
 } // namespace
@@ -186,29 +272,17 @@ std::string LockFileName(const std::string& device) {
 }
 
 TLockClaim ReadLockClaim(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        const bool missing = errno == ENOENT || errno == ENOTDIR;
-        return {missing ? TLockClaim::Kind::none : TLockClaim::Kind::unreadable, 0};
-    }
-    char content[lockFileBytesRead];
-    ssize_t n = 0;
-    do {
-        n = read(fd, content, sizeof content);
-    } while (n < 0 && errno == EINTR);
-    close(fd);
-    const pid_t pid = n > 0 ? ParsePid(std::string_view(content, static_cast<std::size_t>(n))) : 0;
-    if (pid == 0) {
-        return {TLockClaim::Kind::unreadable, 0};
-    }
-    // EPERM: the process exists but belongs to someone else.
-    const bool exists = kill(pid, 0) == 0 || errno != ESRCH;
-    return {exists ? TLockClaim::Kind::live : TLockClaim::Kind::stale, pid};
+    return ReadLock(path).Claim();
+}
+
+void port_lock_testing::SetStepHook(std::function<void(Step, const std::string& path)> hook) {
+    const std::lock_guard lock(stepHookMutex);
+    stepHook = std::move(hook);
 }
 
 TPortLock::TPortLock(TPortLock&& other) noexcept
     : path(std::move(other.path)), claim(other.claim), held(std::exchange(other.held, false)), owner(other.owner),
-      signalSlot(std::exchange(other.signalSlot, -1)) {}
+      fileDevice(other.fileDevice), fileInode(other.fileInode), signalSlot(std::exchange(other.signalSlot, -1)) {}
 
 TPortLock& TPortLock::operator=(TPortLock&& other) noexcept {
     if (this != &other) {
@@ -217,6 +291,8 @@ TPortLock& TPortLock::operator=(TPortLock&& other) noexcept {
         claim = other.claim;
         held = std::exchange(other.held, false);
         owner = other.owner;
+        fileDevice = other.fileDevice;
+        fileInode = other.fileInode;
         signalSlot = std::exchange(other.signalSlot, -1);
     }
     return *this;
@@ -224,7 +300,14 @@ TPortLock& TPortLock::operator=(TPortLock&& other) noexcept {
 
 // Another program's claim is respected even where we cannot write ourselves, so the folder
 // is read before it is written.
+//
+// Other takers work in the same folder at the same time, and some remove a stale lock without
+// looking at what they remove. So a stale file goes only if its name still stands for the file
+// that was read (another taker may have put its live lock there meanwhile), and our link is
+// ours only if the name still stands for our file afterwards (a taker that had read the stale
+// one may have removed ours in its place).
 TPortLock::Outcome TPortLock::Take(const std::string& lockDir, const std::string& device) {
+    using port_lock_testing::Step;
     Release();
     path = lockDir + "/" + LockFileName(device);
     claim = {};
@@ -232,45 +315,72 @@ TPortLock::Outcome TPortLock::Take(const std::string& lockDir, const std::string
     if (faccessat(AT_FDCWD, lockDir.c_str(), X_OK, AT_EACCESS) != 0) {
         return Outcome::skipped;
     }
-    std::string temporary;
-    for (int attempt = 0; attempt < takeAttempts; ++attempt) {
-        claim = ReadLockClaim(path);
-        if (claim.kind == TLockClaim::Kind::live || claim.kind == TLockClaim::Kind::unreadable) {
-            break;
+    std::optional<TemporaryLock> temporary;
+    const auto end = [&](Outcome outcome) {
+        if (temporary) {
+            unlink(temporary->name.c_str());
         }
-        if (claim.kind == TLockClaim::Kind::stale && unlink(path.c_str()) != 0 && errno != ENOENT) {
-            // Not ours to remove (a sticky folder, another user's lock): its owner is gone,
-            // so the port is free, but we cannot lock it either.
+        if (outcome == Outcome::skipped) {
             claim = {};
-            return Outcome::skipped;
         }
-        if (temporary.empty()) {
-            temporary = WriteTemporaryLock(lockDir);
-            if (temporary.empty()) {
-                claim = {};
-                return Outcome::skipped;
+        return outcome;
+    };
+    const auto isClaim = [](const TLockClaim& found) {
+        return found.kind == TLockClaim::Kind::live || found.kind == TLockClaim::Kind::unreadable;
+    };
+    for (int attempt = 0; attempt < takeAttempts; ++attempt) {
+        {
+            const ReadLock found(path);
+            claim = found.Claim();
+            if (isClaim(claim)) {
+                return end(Outcome::claimed);
+            }
+            if (claim.kind == TLockClaim::Kind::stale) {
+                AtStep(Step::staleFound, path);
+                if (!found.StillAt(path)) {
+                    claim = {TLockClaim::Kind::unreadable, 0}; // replaced meanwhile; look again
+                    continue;
+                }
+                if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+                    // Not ours to remove (a sticky folder, another user's lock): its owner is
+                    // gone, so the port is free, but we cannot lock it either.
+                    return end(Outcome::skipped);
+                }
             }
         }
-        if (link(temporary.c_str(), path.c_str()) == 0) {
-            unlink(temporary.c_str());
-            held = true;
-            owner = getpid();
-            claim = {};
-            signalSlot = RegisterForSignals(path);
-            return Outcome::taken;
+        if (!temporary) {
+            temporary = WriteTemporaryLock(lockDir);
+            if (!temporary) {
+                return end(Outcome::skipped);
+            }
         }
-        if (errno != EEXIST) {
-            // A file system without hard links: we cannot lock race-free there.
-            unlink(temporary.c_str());
-            claim = {};
-            return Outcome::skipped;
+        if (link(temporary->name.c_str(), path.c_str()) != 0) {
+            if (errno != EEXIST) {
+                // A file system without hard links: we cannot lock race-free there.
+                return end(Outcome::skipped);
+            }
+            claim = {TLockClaim::Kind::unreadable, 0}; // someone else was quicker; look again
+            continue;
         }
-        claim = {TLockClaim::Kind::unreadable, 0}; // someone else was quicker; look again
+        AtStep(Step::linked, path);
+        const ReadLock linked(path);
+        if (!linked.Is(temporary->file) || linked.Claim().pid != getpid()) {
+            claim = linked.Claim();
+            if (isClaim(claim)) {
+                return end(Outcome::claimed);
+            }
+            continue; // removed again, and no one holds it: try again
+        }
+        unlink(temporary->name.c_str());
+        held = true;
+        owner = getpid();
+        fileDevice = temporary->file.device;
+        fileInode = temporary->file.inode;
+        claim = {};
+        signalSlot = RegisterForSignals(path);
+        return Outcome::taken;
     }
-    if (!temporary.empty()) {
-        unlink(temporary.c_str());
-    }
-    return Outcome::claimed;
+    return end(Outcome::claimed);
 }
 
 void TPortLock::Release() {
@@ -282,9 +392,10 @@ void TPortLock::Release() {
     if (owner != getpid()) {
         return;
     }
-    // Someone may have removed our lock and taken the port meanwhile; theirs stays.
-    const TLockClaim now = ReadLockClaim(path);
-    if (now.kind == TLockClaim::Kind::live && now.pid == owner) {
+    // Someone may have removed our lock and taken the port meanwhile; theirs stays. The PID
+    // as well as the inode: once our file is removed, its inode number may be a new file's.
+    const ReadLock now(path);
+    if (now.Is({fileDevice, fileInode}) && now.Claim().kind == TLockClaim::Kind::live && now.Claim().pid == owner) {
         unlink(path.c_str());
     }
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 
@@ -65,6 +66,16 @@ private:
     std::string path;
     TLockClaim claim;
     bool held = false;
-    pid_t owner = 0; // the process that took it: a forked child must not remove it
+    pid_t owner = 0;      // the process that took it: a forked child must not remove it
+    dev_t fileDevice = 0; // our lock file, to tell it from one put in its place
+    ino_t fileInode = 0;
     int signalSlot = -1;
 };
+
+// For tests, which play another program stepping in while a lock is taken: the hook is called
+// with the lock file's path right after a stale lock was found (before it is removed) and right
+// after our lock was linked into place (before it is checked). An empty function removes it.
+namespace port_lock_testing {
+enum class Step { staleFound, linked };
+void SetStepHook(std::function<void(Step, const std::string& path)> hook);
+} // namespace port_lock_testing

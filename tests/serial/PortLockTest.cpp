@@ -115,6 +115,64 @@ TEST(PortLockTest, ExistingLockFilesAreRespectedUnlessStale) {
     }
 }
 
+// Another program steps in while we take the lock: between our finding the old lock stale and
+// our removing it, or right after our link. Its own lock must stay, and we must not think the
+// port ours.
+TEST(PortLockTest, LockPutInPlaceByAnotherTakerMeanwhileIsLeftAlone) {
+    using port_lock_testing::Step;
+    const ForeignProgram minicom;
+    const pid_t ended = EndedProcessId();
+    const pid_t self = getpid();
+    enum class Does { nothing, putsItsLock, putsAStaleLock, removesIt };
+    const struct Row {
+        const char* description;
+        Step step;
+        Does does;
+        TPortLock::Outcome outcome;
+    } rows[] = {
+        {"nobody steps in", Step::staleFound, Does::nothing, TPortLock::Outcome::taken},
+        {"a live lock replaces the stale one", Step::staleFound, Does::putsItsLock, TPortLock::Outcome::claimed},
+        {"another stale lock replaces it", Step::staleFound, Does::putsAStaleLock, TPortLock::Outcome::taken},
+        {"another taker removes the stale one", Step::staleFound, Does::removesIt, TPortLock::Outcome::taken},
+        {"a live lock replaces ours", Step::linked, Does::putsItsLock, TPortLock::Outcome::claimed},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.description);
+        TempDir locks;
+        const fs::path file = locks.path / "LCK..ttyUSB0";
+        std::ofstream(file) << Hdb(ended);
+        bool steppedIn = false;
+        port_lock_testing::SetStepHook([&](Step step, const std::string& path) {
+            EXPECT_EQ(path, file.string());
+            if (step != row.step || steppedIn) {
+                return;
+            }
+            steppedIn = true;
+            fs::remove(file);
+            if (row.does == Does::putsItsLock) {
+                std::ofstream(file) << Hdb(minicom.pid);
+            } else if (row.does == Does::putsAStaleLock) {
+                std::ofstream(file) << Hdb(ended);
+            }
+        });
+        TPortLock lock;
+        const TPortLock::Outcome outcome = lock.Take(locks.path.string(), "/dev/ttyUSB0");
+        port_lock_testing::SetStepHook(nullptr);
+
+        EXPECT_TRUE(steppedIn || row.does == Does::nothing);
+        EXPECT_EQ(outcome, row.outcome);
+        EXPECT_EQ(lock.IsHeld(), row.outcome == TPortLock::Outcome::taken);
+        if (row.outcome == TPortLock::Outcome::claimed) {
+            EXPECT_EQ(lock.Claim().kind, TLockClaim::Kind::live);
+            EXPECT_EQ(lock.Claim().pid, minicom.pid);
+        }
+        EXPECT_EQ(Content(file), Hdb(row.outcome == TPortLock::Outcome::taken ? self : minicom.pid));
+        EXPECT_EQ(std::distance(fs::directory_iterator(locks.path), {}), 1) << "no temporary file is left";
+        lock.Release();
+        EXPECT_EQ(fs::exists(file), row.outcome == TPortLock::Outcome::claimed) << "after release";
+    }
+}
+
 TEST(PortLockTest, UnusableFoldersAreSkippedWithoutTakingAnything) {
     TempDir top;
     std::ofstream(top.path / "file") << "";
