@@ -4,6 +4,7 @@
 
 #include "CaptureReplay.h"
 #include "ReceivedData.h"
+#include "ToolIo.h"
 #include "Version.h"
 
 #include <charconv>
@@ -59,6 +60,7 @@ std::optional<std::size_t> parseCount(std::string_view text) {
 } // namespace
 
 int main(int argc, char** argv) {
+    toolio::UseBinaryStandardStreams();
     std::size_t chunk = defaultChunkBytes;
     std::optional<std::string> repliesPath;
     std::optional<std::string> capturePath;

@@ -4,10 +4,9 @@
 #include "Exporter.h"
 #include "Output.h"
 #include "TableWriter.h"
+#include "ToolIo.h"
 #include "Version.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -84,7 +83,7 @@ std::optional<exporter::Format> parseFormat(std::string_view text) {
 // Closes a descriptor this program opened.
 class InputFile {
 public:
-    explicit InputFile(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    explicit InputFile(const std::string& path) : fd(toolio::OpenForReading(path)) {}
     ~InputFile() {
         if (fd >= 0)
             ::close(fd);
@@ -97,6 +96,7 @@ public:
 } // namespace
 
 int main(int argc, char** argv) {
+    toolio::UseBinaryStandardStreams();
     std::optional<exporter::Format> format;
     std::optional<std::string> outputPath;
     std::vector<std::string> inputs;
