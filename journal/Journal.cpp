@@ -1,15 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "Journal.h"
 
+#include "JournalPlatform.h"
+
 #include <cerrno>
-#include <cstdlib>
-#include <dirent.h>
-#include <fcntl.h>
-#include <pwd.h>
 #include <set>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -18,63 +14,31 @@ namespace {
 // (Linux may drop pages whose write-back failed). A port that never completes a group is synced
 // now and then so that this copy stays small.
 constexpr std::size_t captureSyncEvery = 64 * 1024;
-constexpr mode_t folderMode = 0700;
-constexpr mode_t fileMode = 0600;
 
-template <class Call>
-auto RetryOnInterrupt(Call call) {
-    auto result = call();
-    while (result == -1 && errno == EINTR)
-        result = call();
-    return result;
-}
-
-std::string HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return home;
-    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir)
-        return entry->pw_dir;
-    return "/";
-}
-
-// Makes `path` and any missing parent, each with `folderMode`. Returns 0 or an errno value;
-// `failed` names the folder that could not be made.
-int MakeFolders(const std::string& path, std::string& failed) {
+// Makes `path` and any missing parent. Returns 0 or an errno value; `failed` names the folder
+// that could not be made.
+int MakeFolders(TJournalFileSystem& fileSystem, const std::string& path, std::string& failed) {
     for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
         const std::string part = path.substr(0, end);
-        if (!part.empty() && mkdir(part.c_str(), folderMode) != 0 && errno != EEXIST) {
+        const bool last = end == std::string::npos;
+        bool made = false;
+        const int error = part.empty() ? 0 : fileSystem.MakeFolder(part, made);
+        // A file in the way of a parent shows as ENOTDIR at the next part.
+        if (error != 0 && (last || error != EEXIST)) {
             failed = part;
-            return errno;
+            return error == EEXIST ? ENOTDIR : error;
         }
-        if (end == std::string::npos)
-            break;
+        if (last)
+            return 0;
     }
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        failed = path;
-        return errno != 0 ? errno : ENOTDIR;
-    }
-    return 0;
 }
 
-// Makes a new file's name durable, as a power cut could otherwise lose the entry.
-int SyncFolder(const std::string& folder) {
-    const int fd = RetryOnInterrupt([&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-    if (fd < 0)
-        return errno;
-    const int error = fsync(fd) == 0 ? 0 : errno;
-    close(fd);
-    return error;
-}
-
-std::set<std::string> FolderEntries(const std::string& folder) {
-    std::set<std::string> names;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (const dirent* entry = readdir(dir))
-            names.insert(entry->d_name);
-        closedir(dir);
-    }
-    return names;
+// An unreadable folder lists as empty: the exclusive create of the claim still never takes a
+// name that exists.
+std::set<std::string> FolderEntries(TJournalFileSystem& fileSystem, const std::string& folder) {
+    std::vector<std::string> names;
+    fileSystem.ListFolder(folder, names);
+    return {names.begin(), names.end()};
 }
 
 bool StemInUse(const std::set<std::string>& names, const std::string& stem) {
@@ -86,8 +50,7 @@ bool StemInUse(const std::set<std::string>& names, const std::string& stem) {
 }
 
 std::string TimeStem(std::time_t when) {
-    std::tm local{};
-    localtime_r(&when, &local);
+    const std::tm local = JournalLocalTime(when);
     char text[32] = {};
     std::strftime(text, sizeof text, "%Y-%m-%d_%H-%M-%S", &local);
     return text;
@@ -99,48 +62,42 @@ std::string CaptureSuffix(int label) {
 
 } // namespace
 
-std::string JournalFolder() {
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    const std::string base = dataHome && dataHome[0] == '/' ? dataHome : HomeFolder() + "/.local/share";
-    return (base.ends_with('/') ? base : base + "/") + "tavro/received";
-}
-
 std::string TJournalError::Reason() const {
     return std::generic_category().message(osError);
 }
 
-// One file of the journal, the only owner of its descriptor. Its content is known good up to
+// One file of the journal, the only owner of its handle. Its content is known good up to
 // `durable` (synced); `pending` holds what follows, of which the first `written` bytes have been
 // handed to the system. Every failure cuts the file back to what was there before the failed
 // call, so the file never holds part of a write.
 class TJournal::File {
 public:
-    File(std::size_t pendingLimit, std::size_t syncEvery) : pendingLimit(pendingLimit), syncEvery(syncEvery) {}
+    File(TJournalFileSystem& fileSystem, std::size_t pendingLimit, std::size_t syncEvery)
+        : fileSystem(fileSystem), pendingLimit(pendingLimit), syncEvery(syncEvery) {}
     ~File() {
-        if (fd >= 0)
-            close(fd);
+        if (handle != noHandle)
+            fileSystem.Close(handle);
     }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    bool IsOpen() const { return fd >= 0; }
+    bool IsOpen() const { return handle != noHandle; }
 
     // Takes over the made file of `other`, which is left without one.
     void TakeOver(File& other) {
-        fd = std::exchange(other.fd, -1);
+        handle = std::exchange(other.handle, noHandle);
         path = std::move(other.path);
         folderSyncDue = other.folderSyncDue;
     }
 
     // Makes the file; it must not exist. Returns 0 or an errno value.
     int Create(std::string name, const std::string& folder) {
-        const int made = RetryOnInterrupt(
-            [&] { return open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, fileMode); });
-        if (made < 0)
-            return errno;
-        fd = made;
+        Handle made = noHandle;
+        if (const int error = fileSystem.CreateNew(name, made))
+            return error;
+        handle = made;
         path = std::move(name);
-        folderSyncDue = SyncFolder(folder) != 0;
+        folderSyncDue = fileSystem.SyncFolder(folder) != 0;
         return 0;
     }
 
@@ -165,49 +122,45 @@ public:
 
     // Hands the queued bytes to the system. Returns 0 or an errno value.
     int Write() {
-        if (abandoned || fd < 0)
+        if (abandoned || !IsOpen())
             return 0;
         if (cutDue) {
-            if (ftruncate(fd, durable + static_cast<off_t>(written)) != 0)
-                return errno;
+            if (const int error = fileSystem.Truncate(handle, durable + written))
+                return error;
             cutDue = false;
         }
         const std::size_t before = written;
         while (written < pending.size()) {
-            const ssize_t n = RetryOnInterrupt([&] {
-                return pwrite(fd, pending.data() + written, pending.size() - written,
-                              durable + static_cast<off_t>(written));
-            });
-            if (n <= 0) {
-                const int error = n < 0 ? errno : EIO;
+            const auto done =
+                fileSystem.WriteAt(handle, pending.data() + written, pending.size() - written, durable + written);
+            if (done.error != 0 || done.size == 0) {
                 written = before;
-                CutBack(durable + static_cast<off_t>(written));
-                return error;
+                CutBack(durable + written);
+                return done.error != 0 ? done.error : EIO;
             }
-            written += static_cast<std::size_t>(n);
+            written += done.size;
         }
         return 0;
     }
 
     // Writes and syncs everything queued. Returns 0 or an errno value.
     int Sync(const std::string& folder) {
-        if (abandoned || fd < 0)
+        if (abandoned || !IsOpen())
             return 0;
         if (const int error = Write())
             return error;
-        if (!pending.empty() && fdatasync(fd) != 0) {
-            const int error = errno;
+        if (const int error = pending.empty() ? 0 : fileSystem.SyncData(handle)) {
             // What the failed sync covered may never reach the disk: cut it off and write it
             // again from memory next time.
             written = 0;
             CutBack(durable);
             return error;
         }
-        durable += static_cast<off_t>(pending.size());
+        durable += pending.size();
         pending.clear();
         written = 0;
         if (folderSyncDue) {
-            if (const int error = SyncFolder(folder))
+            if (const int error = fileSystem.SyncFolder(folder))
                 return error;
             folderSyncDue = false;
         }
@@ -220,16 +173,20 @@ public:
     std::string path;
 
 private:
-    void CutBack(off_t length) {
-        cutDue = ftruncate(fd, length) != 0;
+    using Handle = TJournalFileSystem::Handle;
+    static constexpr Handle noHandle = TJournalFileSystem::noHandle;
+
+    void CutBack(std::uint64_t length) {
+        cutDue = fileSystem.Truncate(handle, length) != 0;
         if (!cutDue)
-            fdatasync(fd);
+            fileSystem.SyncData(handle);
     }
 
+    TJournalFileSystem& fileSystem;
     const std::size_t pendingLimit;
     const std::size_t syncEvery;
-    int fd = -1;
-    off_t durable = 0;
+    Handle handle = noHandle;
+    std::uint64_t durable = 0;
     std::vector<unsigned char> pending;
     std::size_t written = 0;
     bool cutDue = false;
@@ -237,7 +194,8 @@ private:
     bool abandoned = false;
 };
 
-TJournal::TJournal(std::string folder, Clock now) : folder(std::move(folder)), now(std::move(now)) {
+TJournal::TJournal(std::string folder, Clock now, TJournalFileSystem& fileSystem)
+    : folder(std::move(folder)), now(std::move(now)), fileSystem(fileSystem) {
     if (!this->now)
         this->now = [] { return std::time(nullptr); };
 }
@@ -256,7 +214,7 @@ std::string TJournal::CapturePath(int label) const {
 }
 
 std::optional<TJournalError> TJournal::ClaimStem() {
-    const std::set<std::string> names = FolderEntries(folder);
+    const std::set<std::string> names = FolderEntries(fileSystem, folder);
     const std::string base = TimeStem(now());
     for (int n = 1;; ++n) {
         const std::string candidate = n == 1 ? base : base + "-" + std::to_string(n);
@@ -264,7 +222,7 @@ std::optional<TJournalError> TJournal::ClaimStem() {
         // create below is what makes the stem this run's.
         if (StemInUse(names, candidate))
             continue;
-        auto claim = std::make_unique<File>(pendingTextLimit, pendingTextLimit);
+        auto claim = std::make_unique<File>(fileSystem, pendingTextLimit, pendingTextLimit);
         const std::string name = folder + "/" + candidate + ".txt";
         const int error = claim->Create(name, folder);
         if (error == EEXIST)
@@ -280,7 +238,7 @@ std::optional<TJournalError> TJournal::ClaimStem() {
 std::optional<TJournalError> TJournal::Create(File& file, const std::string& suffix) {
     std::lock_guard lock(stemMutex);
     std::string failed;
-    if (const int error = MakeFolders(folder, failed))
+    if (const int error = MakeFolders(fileSystem, folder, failed))
         return TJournalError{failed, error};
     if (stem.empty())
         if (auto error = ClaimStem())
@@ -301,7 +259,7 @@ std::optional<TJournalError> TJournal::AppendCapture(int label, const unsigned c
         return std::nullopt;
     auto& file = captures[static_cast<std::size_t>(label - 1)];
     if (!file)
-        file = std::make_unique<File>(pendingCaptureLimit, captureSyncEvery);
+        file = std::make_unique<File>(fileSystem, pendingCaptureLimit, captureSyncEvery);
     if (!file->Add(data, size, false))
         return TJournalError{file->IsOpen() ? file->path : folder, EFBIG};
     if (!file->IsOpen())
@@ -329,7 +287,7 @@ std::optional<TJournalError> TJournal::SyncCapture(int label) {
 std::optional<TJournalError> TJournal::AppendBlock(const std::vector<unsigned char>& block) {
     std::lock_guard lock(textMutex);
     if (!text)
-        text = std::make_unique<File>(pendingTextLimit, pendingTextLimit);
+        text = std::make_unique<File>(fileSystem, pendingTextLimit, pendingTextLimit);
     if (!text->Add(block.data(), block.size(), true))
         return TJournalError{text->IsOpen() ? text->path : folder, EFBIG};
     if (!text->IsOpen())

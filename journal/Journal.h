@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "JournalFileSystem.h"
+
 #include <array>
 #include <cstddef>
 #include <ctime>
@@ -52,8 +54,9 @@ public:
     using Clock = std::function<std::time_t()>;
 
     // `folder` is made (with its parents, mode 0700) when the first file is. `now` gives the time
-    // the run's file names are made from (the system clock by default).
-    explicit TJournal(std::string folder, Clock now = {});
+    // the run's file names are made from (the system clock by default). Every file and folder is
+    // reached through `fileSystem`, which must outlive the journal.
+    explicit TJournal(std::string folder, Clock now = {}, TJournalFileSystem& fileSystem = SystemJournalFileSystem());
     ~TJournal();
     TJournal(const TJournal&) = delete;
     TJournal& operator=(const TJournal&) = delete;
@@ -82,6 +85,7 @@ private:
 
     std::string folder;
     Clock now;
+    TJournalFileSystem& fileSystem;
     mutable std::mutex stemMutex; // guards stem and unclaimedText
     std::string stem;
     // The text file made by the claim, until the first block takes it over.

@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 
 #include <sys/resource.h>
@@ -58,11 +60,105 @@ std::string AsSaved(std::initializer_list<const Bytes*> blocks) {
     return text;
 }
 
+// The system's file system, with the journal's calls recorded and some of them failed on request.
+// Single-threaded, as these tests are.
+class WatchedFileSystem : public TJournalFileSystem {
+public:
+    enum What { create, write, read, dataSync, truncate, linkCount, folderMade, folderSync, listing };
+    struct Call {
+        What what;
+        std::string path; // the file or folder
+        std::uint64_t from = 0;
+        std::uint64_t to = 0; // a write's or read's byte range, a truncate's length
+    };
+
+    // The next `times` calls of `what` on `path` fail with `error`.
+    void Fail(What what, const std::string& path, int error, int times = 1) { failing[{what, path}] = {error, times}; }
+    void StopFailing() { failing.clear(); }
+
+    // The calls made on `path`.
+    std::vector<Call> On(const std::string& path) const {
+        std::vector<Call> on;
+        for (const Call& call : calls)
+            if (call.path == path)
+                on.push_back(call);
+        return on;
+    }
+
+    int CreateNew(const std::string& path, Handle& made) override {
+        if (const int error = Record({create, path}))
+            return error;
+        const int error = real.CreateNew(path, made);
+        if (error == 0)
+            paths[made] = path;
+        return error;
+    }
+    void Close(Handle file) override { real.Close(file); }
+    Transfer WriteAt(Handle file, const unsigned char* data, std::size_t size, std::uint64_t offset) override {
+        if (const int error = Record({write, paths.at(file), offset, offset + size}))
+            return {0, error};
+        return real.WriteAt(file, data, size, offset);
+    }
+    Transfer ReadAt(Handle file, unsigned char* data, std::size_t size, std::uint64_t offset) override {
+        if (const int error = Record({read, paths.at(file), offset, offset + size}))
+            return {0, error};
+        return real.ReadAt(file, data, size, offset);
+    }
+    int SyncData(Handle file) override {
+        if (const int error = Record({dataSync, paths.at(file)}))
+            return error;
+        return real.SyncData(file);
+    }
+    int Truncate(Handle file, std::uint64_t length) override {
+        if (const int error = Record({truncate, paths.at(file), 0, length}))
+            return error;
+        return real.Truncate(file, length);
+    }
+    int LinkCount(Handle file, std::uint64_t& count) override {
+        if (const int error = Record({linkCount, paths.at(file)}))
+            return error;
+        return real.LinkCount(file, count);
+    }
+    int MakeFolder(const std::string& path, bool& made) override {
+        const int error = real.MakeFolder(path, made);
+        if (made)
+            calls.push_back({folderMade, path});
+        return error;
+    }
+    int SyncFolder(const std::string& path) override {
+        if (const int error = Record({folderSync, path}))
+            return error;
+        return real.SyncFolder(path);
+    }
+    int ListFolder(const std::string& path, std::vector<std::string>& names) override {
+        if (const int error = Record({listing, path}))
+            return error;
+        return real.ListFolder(path, names);
+    }
+
+    std::vector<Call> calls;
+
+private:
+    int Record(Call call) {
+        calls.push_back(call);
+        const auto failure = failing.find({call.what, call.path});
+        if (failure == failing.end() || failure->second.second == 0)
+            return 0;
+        --failure->second.second;
+        return failure->second.first;
+    }
+
+    TJournalFileSystem& real = SystemJournalFileSystem();
+    std::map<Handle, std::string> paths;
+    std::map<std::pair<What, std::string>, std::pair<int, int>> failing; // error, times left
+};
+
 class JournalTest : public ::testing::Test {
 protected:
     TempDir home;
     fs::path folder = home.path / "data" / "tavro" / "received";
-    TJournal journal{folder.string(), FixedTime};
+    WatchedFileSystem watched;
+    TJournal journal{folder.string(), FixedTime, watched};
 };
 
 // ---- Where ----
@@ -140,6 +236,105 @@ TEST_F(JournalTest, CapturesKeepEveryByteOfTheirSlotUnderTheRunsStem) {
     EXPECT_EQ(ReadFile(journal.CapturePath(1)), "\xFF\r");
     EXPECT_TRUE(fs::exists(folder / (fixedStem + ".txt")));
 }
+
+// ---- Durable before confirmed ----
+
+// What is kept, in a text file or a port's capture, and what the journal calls to keep it.
+struct KeepRow {
+    const char* name;
+    bool capture;
+};
+
+class JournalKeepTest : public JournalTest, public ::testing::WithParamInterface<KeepRow> {
+protected:
+    std::optional<TJournalError> Keep(const Bytes& bytes) {
+        if (!GetParam().capture)
+            return journal.AppendBlock(bytes);
+        if (auto error = journal.AppendCapture(2, bytes.data(), bytes.size()))
+            return error;
+        return journal.SyncCapture(2);
+    }
+    std::string Path() { return GetParam().capture ? journal.CapturePath(2) : journal.TextPath(); }
+    std::string Kept(std::initializer_list<const Bytes*> blocks) {
+        if (!GetParam().capture)
+            return AsSaved(blocks);
+        std::string bytes;
+        for (const Bytes* block : blocks)
+            bytes.append(block->begin(), block->end());
+        return bytes;
+    }
+};
+
+TEST_P(JournalKeepTest, WhatIsKeptIsSyncedBeforeTheCallReturns) {
+    for (const Bytes* block : {&blockA, &blockB}) {
+        const std::size_t before = watched.calls.size();
+        ASSERT_FALSE(Keep(*block));
+        std::uint64_t lastWrite = 0;
+        std::size_t syncsAfterIt = 0;
+        for (std::size_t i = before; i < watched.calls.size(); ++i) {
+            const auto& call = watched.calls[i];
+            if (call.path != Path())
+                continue;
+            if (call.what == WatchedFileSystem::write) {
+                lastWrite = std::max(lastWrite, call.to);
+                syncsAfterIt = 0;
+            }
+            syncsAfterIt += call.what == WatchedFileSystem::dataSync;
+        }
+        EXPECT_EQ(lastWrite, fs::file_size(Path())) << "the block was written";
+        EXPECT_EQ(syncsAfterIt, 1u) << "and synced after its last write";
+    }
+    // The new file's name was synced into its folder.
+    const auto made = std::find_if(watched.calls.begin(), watched.calls.end(), [&](const auto& call) {
+        return call.what == WatchedFileSystem::create && call.path == Path();
+    });
+    ASSERT_NE(made, watched.calls.end());
+    EXPECT_TRUE(std::any_of(made, watched.calls.end(), [&](const auto& call) {
+        return call.what == WatchedFileSystem::folderSync && call.path == folder.string();
+    }));
+}
+
+TEST_P(JournalKeepTest, FailedSyncIsReportedCutBackAndWrittenAgain) {
+    ASSERT_FALSE(Keep(blockA));
+    const auto goodSize = fs::file_size(Path());
+    watched.Fail(WatchedFileSystem::dataSync, Path(), EIO);
+    const auto error = Keep(blockB);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->osError, EIO);
+    EXPECT_EQ(error->path, Path());
+    EXPECT_EQ(fs::file_size(Path()), goodSize);
+    ASSERT_FALSE(Keep(blockA));
+    EXPECT_EQ(ReadFile(Path()), Kept({&blockA, &blockB, &blockA}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, JournalKeepTest, ::testing::Values(KeepRow{"Text", false}, KeepRow{"Capture", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A folder whose sync fails while the first block is kept: the journal's folder, holding the new
+// files' names, or the parent of a folder the journal made, holding that folder's name.
+struct FolderSyncRow {
+    const char* name;
+    std::string below; // the folder, below the test's home folder
+};
+
+class JournalFolderSyncTest : public JournalTest, public ::testing::WithParamInterface<FolderSyncRow> {};
+
+TEST_P(JournalFolderSyncTest, FailedFolderSyncIsReportedAndTriedAgain) {
+    const std::string failing = (home.path / GetParam().below).lexically_normal().string();
+    watched.Fail(WatchedFileSystem::folderSync, failing, EIO, 1000);
+    const auto error = journal.AppendBlock(blockA);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->osError, EIO);
+    watched.StopFailing();
+    watched.calls.clear();
+    ASSERT_FALSE(journal.AppendBlock(blockB));
+    EXPECT_FALSE(watched.On(failing).empty()) << "synced at the next block";
+    EXPECT_EQ(ReadFile(journal.TextPath()), AsSaved({&blockA, &blockB}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, JournalFolderSyncTest,
+                         ::testing::Values(FolderSyncRow{"TheJournalsFolder", "data/tavro/received"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Names ----
 
