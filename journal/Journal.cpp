@@ -15,9 +15,17 @@ namespace {
 // now and then so that this copy stays small.
 constexpr std::size_t captureSyncEvery = 64 * 1024;
 
-// Makes `path` and any missing parent. Returns 0 or an errno value; `failed` names the folder
-// that could not be made.
-int MakeFolders(TJournalFileSystem& fileSystem, const std::string& path, std::string& failed) {
+std::string ParentOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Makes `path` and any missing parent, and syncs each new folder's name into its parent, as a
+// power cut could otherwise lose the folder with everything in it. A folder whose name could
+// not be synced stays in `unsynced` and is synced at the next call. Returns 0 or an errno value;
+// `failed` names the folder that could not be made or synced.
+int MakeFolders(TJournalFileSystem& fileSystem, const std::string& path, std::set<std::string>& unsynced,
+                std::string& failed) {
     for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
         const std::string part = path.substr(0, end);
         const bool last = end == std::string::npos;
@@ -27,6 +35,15 @@ int MakeFolders(TJournalFileSystem& fileSystem, const std::string& path, std::st
         if (error != 0 && (last || error != EEXIST)) {
             failed = part;
             return error == EEXIST ? ENOTDIR : error;
+        }
+        if (made)
+            unsynced.insert(part);
+        if (unsynced.contains(part)) {
+            if (const int syncError = fileSystem.SyncFolder(ParentOf(part))) {
+                failed = ParentOf(part);
+                return syncError;
+            }
+            unsynced.erase(part);
         }
         if (last)
             return 0;
@@ -238,7 +255,7 @@ std::optional<TJournalError> TJournal::ClaimStem() {
 std::optional<TJournalError> TJournal::Create(File& file, const std::string& suffix) {
     std::lock_guard lock(stemMutex);
     std::string failed;
-    if (const int error = MakeFolders(fileSystem, folder, failed))
+    if (const int error = MakeFolders(fileSystem, folder, unsyncedFolders, failed))
         return TJournalError{failed, error};
     if (stem.empty())
         if (auto error = ClaimStem())

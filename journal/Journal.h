@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,9 +54,10 @@ public:
 
     using Clock = std::function<std::time_t()>;
 
-    // `folder` is made (with its parents, mode 0700) when the first file is. `now` gives the time
-    // the run's file names are made from (the system clock by default). Every file and folder is
-    // reached through `fileSystem`, which must outlive the journal.
+    // `folder` is made (with its parents, mode 0700, each synced into its parent) when the first
+    // file is. `now` gives the time the run's file names are made from (the system clock by
+    // default). Every file and folder is reached through `fileSystem`, which must outlive the
+    // journal.
     explicit TJournal(std::string folder, Clock now = {}, TJournalFileSystem& fileSystem = SystemJournalFileSystem());
     ~TJournal();
     TJournal(const TJournal&) = delete;
@@ -86,10 +88,12 @@ private:
     std::string folder;
     Clock now;
     TJournalFileSystem& fileSystem;
-    mutable std::mutex stemMutex; // guards stem and unclaimedText
+    mutable std::mutex stemMutex; // guards stem, unclaimedText and unsyncedFolders
     std::string stem;
     // The text file made by the claim, until the first block takes it over.
     std::unique_ptr<File> unclaimedText;
+    // Folders made whose names are not yet synced into their parents.
+    std::set<std::string> unsyncedFolders;
     std::mutex textMutex;
     std::unique_ptr<File> text;
     std::array<std::unique_ptr<File>, captureCount> captures;
