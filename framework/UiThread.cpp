@@ -2,6 +2,7 @@
 #include "UiThread.h"
 
 #include "Actions.h"
+#include "Application.h"
 #include "Exceptions.h"
 #include "SanitizerAnnotations.h"
 #include "UiThreadInternal.h"
@@ -10,6 +11,7 @@
 #include <QObject>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -20,8 +22,9 @@
 namespace {
 
 struct PendingCall {
-    explicit PendingCall(std::function<void()> f) : call(std::move(f)) {}
+    PendingCall(std::function<void()> f, bool posted) : call(std::move(f)), posted(posted) {}
     std::function<void()> call;
+    const bool posted; // nobody waits for it
     std::exception_ptr error;
     bool done = false;
 };
@@ -94,7 +97,7 @@ void RunOnUiThread(std::function<void()> call) {
         return;
     }
     UiQueue& q = Queue();
-    auto pending = std::make_shared<PendingCall>(std::move(call));
+    auto pending = std::make_shared<PendingCall>(std::move(call), false);
     std::unique_lock lock(q.mutex);
     if (!q.dispatcher)
         throw Exception("There is no user-interface thread to run the call");
@@ -104,6 +107,16 @@ void RunOnUiThread(std::function<void()> call) {
     q.changed.wait(lock, [&] { return pending->done; });
     if (pending->error)
         std::rethrow_exception(pending->error);
+}
+
+void PostToUiThread(std::function<void()> call) {
+    UiQueue& q = Queue();
+    std::lock_guard lock(q.mutex);
+    if (!q.dispatcher)
+        return; // no user-interface thread (any more) to show anything on
+    q.calls.push_back(std::make_shared<PendingCall>(std::move(call), true));
+    PostUiEvent(q.dispatcher, UiCallEventType());
+    q.changed.notify_all();
 }
 
 void ProcessPendingUiCalls() {
@@ -129,7 +142,10 @@ void ProcessPendingUiCalls() {
         try {
             next->call();
         } catch (...) {
-            next->error = std::current_exception();
+            if (next->posted)
+                CallGuarded([error = std::current_exception()] { std::rethrow_exception(error); });
+            else
+                next->error = std::current_exception();
         }
         {
             std::lock_guard lock(q.mutex);
@@ -144,7 +160,8 @@ void ProcessPendingUiCalls() {
 std::size_t PendingUiCallCount() {
     UiQueue& q = Queue();
     std::lock_guard lock(q.mutex);
-    return q.calls.size();
+    return static_cast<std::size_t>(
+        std::count_if(q.calls.begin(), q.calls.end(), [](const auto& pending) { return !pending->posted; }));
 }
 
 bool WaitOnUiThreadUntil(const std::function<bool()>& ready,

@@ -22,12 +22,18 @@ bool IsUiThread();
 // parked, so the user-interface thread can pause it without waiting for the call.
 void RunOnUiThread(std::function<void()> call);
 
+// Queues `call` to run on the user-interface thread and returns at once, for what must not keep
+// the calling thread waiting (an error box that a receiver thread reports). On that thread itself
+// it is queued all the same, to run from the event loop. Whatever `call` throws goes to the
+// application-level handler. A call still queued when the application ends is dropped.
+void PostToUiThread(std::function<void()> call);
+
 // Runs the calls queued for the user-interface thread so far. User-interface thread only.
 // Calls queued while it runs are left for the next round, so a thread that queues calls
 // back to back cannot keep this from returning.
 void ProcessPendingUiCalls();
 
-// Number of calls waiting for the user-interface thread.
+// Number of calls whose threads wait for the user-interface thread (posted calls not counted).
 std::size_t PendingUiCallCount();
 
 // Waits on the user-interface thread until `ready` holds, running queued calls meanwhile, so a

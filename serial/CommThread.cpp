@@ -3,6 +3,8 @@
 
 #include "Application.h"
 #include "Dialogs.h"
+#include "Exceptions.h"
+#include "UiThread.h"
 
 TCommThread::TCommThread(TCommThreadHost& host, const std::string& portName, std::int32_t baudRate,
                          TCommThreadJournal* journal)
@@ -54,18 +56,40 @@ void TCommThread::Execute() {
         try {
             Pass();
         } catch (const ECommError&) {
-            // The device went away under an open port. Park, and let the window decide: it
-            // closes the port so that nobody is told data comes from a dead port, and listens
-            // again so that the timer is found when it is plugged back in.
-            Suspend();
-            Synchronize([this] {
-                if (!Application->Terminated() && !Terminated())
-                    host.PortFailed(this);
-            });
+            // The device went away under an open port.
+            ParkAsFailed();
+            continue;
+        } catch (...) {
+            // Anything else (memory exhausted, an error of the window's call handed back here)
+            // must not end the thread with its port held and nobody listening: the port is let
+            // go like one that failed, and the user is told, without this thread waiting for
+            // the box. The group of that pass was not confirmed, so the timer sends it again.
+            ReportError(std::current_exception());
+            ParkAsFailed();
             continue;
         }
         Sleep(pollInterval);
     }
+}
+
+// Park, and let the window decide: it closes the port so that nobody is told data comes from a
+// dead port, and listens again so that the timer is found when it is plugged back in.
+void TCommThread::ParkAsFailed() {
+    Suspend();
+    Synchronize([this] {
+        if (!Application->Terminated() && !Terminated())
+            host.PortFailed(this);
+    });
+}
+
+// Once per message: a cause that stays would meet this thread again after every restart.
+void TCommThread::ReportError(const std::exception_ptr& error) {
+    if (!reportedErrors.insert(ExceptionMessage(error)).second)
+        return;
+    PostToUiThread([error] {
+        if (Application && !Application->Terminated())
+            Application->ShowException(error);
+    });
 }
 
 void TCommThread::Pass() {

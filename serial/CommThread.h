@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <exception>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -78,6 +80,8 @@ protected:
 
 private:
     void Pass();
+    void ParkAsFailed();
+    void ReportError(const std::exception_ptr& error);
     void AnnounceDevice();
     void ShowGroup(bool& shown);
 
@@ -92,4 +96,6 @@ private:
     std::vector<unsigned char> reportText;
     TCommPort port;
     TReceivedData decoder;
+    // Messages of errors other than the port's that this thread has shown (body only).
+    std::set<std::string> reportedErrors;
 };

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -34,6 +35,8 @@ class RecordingHost : public TCommThreadHost {
 public:
     void SelectPort(TCommThread* thread) override { selected.push_back(thread); }
     void ReceiveGroupText(const std::vector<unsigned char>& text) override {
+        if (failShowing)
+            throw std::runtime_error("The view could not take the group");
         groups.emplace_back(text.begin(), text.end());
         if (onGroup)
             onGroup();
@@ -47,6 +50,7 @@ public:
     std::vector<std::string> groups;
     std::vector<TCommThread*> failed;
     std::function<void()> onGroup;
+    bool failShowing = false;
 };
 
 // Plays the journal: records what it is asked to keep, and whether the timer had already heard
@@ -228,6 +232,26 @@ TEST_F(CommThreadTest, UnpluggedPortIsReportedAndLetGo) {
     port->Send(emptyGroup());
     EXPECT_EQ(Collect(*port, 1), Bytes{0xFA});
     EXPECT_EQ(host.failed.size(), 1u);
+}
+
+TEST_F(CommThreadTest, OtherErrorsAreShownOnceAndThePortLetGo) {
+    PseudoTerminal port(dir.path, 3);
+    Start(3);
+    host.failShowing = true;
+    for (std::size_t round = 1; round <= 2; ++round) {
+        port.Send(emptyGroup());
+        ASSERT_TRUE(WaitUntil([&] { return host.failed.size() == round; })) << round;
+        EXPECT_FALSE(thread->IsPortOpen());
+        thread->StartComm(); // listening goes on
+    }
+    // Shown once, posted (the thread did not wait for it), and nothing confirmed.
+    ASSERT_TRUE(WaitUntil([&] { return !boxes.empty(); }));
+    EXPECT_EQ(boxes, std::vector<std::string>{"The view could not take the group"});
+    EXPECT_TRUE(Collect(port, 1, 300).empty());
+    host.failShowing = false;
+    port.Send(emptyGroup());
+    EXPECT_EQ(Collect(port, 1), Bytes{0xFA});
+    EXPECT_EQ(boxes.size(), 1u);
 }
 
 TEST_F(CommThreadTest, DestroyingIsPromptInEveryState) {
