@@ -76,7 +76,10 @@ void TReceivedData::ClearGroup() {
 void TReceivedData::Process(std::vector<unsigned char>& reportText) {
     const std::size_t size0 = buffer.size();
     groupComplete = checksumError = endRecordSeen = false;
-    ClearGroup();
+    // A group left open by the last call is parsed first in this one; when that parse goes
+    // on from its stop, the members already hold its state and must stay.
+    if (!(resumeParse && stop.valid))
+        ClearGroup();
 
     std::size_t cut = 0;
     bool deferred = false; // a group completed before the last header unit in the buffer
@@ -98,6 +101,13 @@ void TReceivedData::Process(std::vector<unsigned char>& reportText) {
         headerCount = 0;
         scanPos = cut; // find this header unit again on the next call
         matchLen = 0;
+        // A poll that brought several groups leaves the later ones buffered, one delivered per
+        // call. Erasing each delivered group from the front would move that whole backlog once
+        // per group; erase only once the delivered bytes outweigh what stays, so that every
+        // byte is moved a bounded number of times. No group is open, so nothing relies on
+        // where the next header unit lies: the next call finds it at scanPos.
+        if (cut < buffer.size() - cut)
+            cut = 0;
     } else if (headerCount > 0) {
         headerCount = ParseSection(cut, size0, reportText) ? 0 : 1;
     } else {
@@ -108,6 +118,12 @@ void TReceivedData::Process(std::vector<unsigned char>& reportText) {
         answeredFailure = answeredFailure != noPosition && answeredFailure >= cut ? answeredFailure - cut : noPosition;
     }
     scanPos -= cut;
+    if (headerCount == 0 || stop.from < cut) {
+        stop.valid = false;
+    } else {
+        stop.from -= cut;
+        stop.next -= cut;
+    }
 
     if (headerCount > 0 && buffer.size() > openGroupLimit) {
         const std::size_t drop = buffer.size() - idleKeep;
@@ -117,17 +133,28 @@ void TReceivedData::Process(std::vector<unsigned char>& reportText) {
             matchLen = 0;
         headerCount = 0;
         answeredFailure = noPosition;
+        stop.valid = false;
     }
 }
 
 bool TReceivedData::ParseSection(std::size_t from, std::size_t to, std::vector<unsigned char>& reportText) {
-    // Each section is a group of its own: nothing of an earlier parse (another group, or an
-    // earlier arrangement of this one's records) may show in its report.
-    ClearGroup();
-    checkValue = 0;
-    for (std::size_t p = from + unitBytes; p + unitBytes <= to; p += unitBytes) {
+    std::size_t p = from + unitBytes;
+    // The last parse's stop lies beyond `to` when a new header unit begins among bytes that
+    // parse took as records; those records are not this section's, so it starts afresh.
+    if (resumeParse && stop.valid && stop.from == from && stop.next <= to) {
+        Undo();
+        p = stop.next;
+        checkValue = stop.checkValue;
+    } else {
+        // Each section is a group of its own: nothing of an earlier parse (another group, or
+        // an earlier arrangement of this one's records) may show in its report.
+        ClearGroup();
+        checkValue = 0;
+    }
+    stop = ParseStop{};
+    for (; p + unitBytes <= to; p += unitBytes) {
         if (buffer[p] != recordMark)
-            return false;
+            break;
         const unsigned type = (unsigned(buffer[p + 1] & 0x0F) << 4) | unsigned(buffer[p + 2] >> 4);
         const unsigned index =
             100 * unsigned(buffer[p + 2] & 0x0F) + 10 * unsigned(buffer[p + 3] >> 4) + unsigned(buffer[p + 3] & 0x0F);
@@ -145,7 +172,7 @@ bool TReceivedData::ParseSection(std::size_t from, std::size_t to, std::vector<u
                     checksumError = true;
                     answeredFailure = p;
                 }
-                return false;
+                break;
             }
             endRecordSeen = true;
             groupComplete = true;
@@ -155,6 +182,12 @@ bool TReceivedData::ParseSection(std::size_t from, std::size_t to, std::vector<u
                 onGroupComplete(*this);
             ClearGroup();
             return true;
+        }
+        if (p + unitBytes == buffer.size()) {
+            // The last record the buffer holds, and the last this parse takes.
+            stop.next = p;
+            stop.checkValue = checkValue;
+            KeepUndo(type, index);
         }
         checkValue ^= payload;
         switch (type) {
@@ -189,7 +222,43 @@ bool TReceivedData::ParseSection(std::size_t from, std::size_t to, std::vector<u
             break; // unknown types only count towards the check value
         }
     }
+    // Stopped at a unit that is not a record, at a refused end record (both stop there again),
+    // or at the section's end.
+    if (!stop.undoPending) {
+        stop.next = p;
+        stop.checkValue = checkValue;
+    }
+    stop.valid = true;
+    stop.from = from;
     return false;
+}
+
+void TReceivedData::KeepUndo(unsigned type, unsigned index) {
+    // Called before the record is taken: what it can change without being decoded.
+    stop.undoPending = true;
+    stop.lapsSize = laps.size();
+    stop.splitsSize = splits.size();
+    stop.hasAverage = hasAverage;
+    stop.hasFastest = hasFastest;
+    stop.hasSlowest = hasSlowest;
+    if (type == recordLap && index >= 1 && index <= splits.size()) {
+        stop.splitRestored = index - 1;
+        stop.splitText = splits[index - 1].text;
+    }
+}
+
+void TReceivedData::Undo() {
+    if (!stop.undoPending)
+        return;
+    // Lap and split records only ever grow the lists, so cutting them back removes exactly
+    // the elements that record added.
+    laps.erase(laps.begin() + static_cast<std::ptrdiff_t>(stop.lapsSize), laps.end());
+    splits.erase(splits.begin() + static_cast<std::ptrdiff_t>(stop.splitsSize), splits.end());
+    if (stop.splitRestored != noPosition)
+        splits[stop.splitRestored].text.swap(stop.splitText);
+    hasAverage = stop.hasAverage;
+    hasFastest = stop.hasFastest;
+    hasSlowest = stop.hasSlowest;
 }
 
 void TReceivedData::StoreLap(std::size_t offset, unsigned n) {

@@ -7,12 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 // Decoder of one port's byte stream: finds the timer's header units, parses the open group
-// from its header unit again on every call, checks the end record's XOR value and, when a
-// group is complete, writes its report block. It never raises; callers read the outcome
+// (going on where the previous call's parse of it stopped), checks the end record's XOR value
+// and, when a group is complete, writes its report block. It never raises; callers read the outcome
 // flags after each Process call. Owned and used by one receiver thread; only `recognised`
 // is read (and, while the thread is paused, cleared) from the user-interface thread.
 class TReceivedData {
@@ -24,6 +25,13 @@ public:
     // is a stuck stream (a unit whose byte 0 is not 0xAB, or an end record that never
     // comes) and is dropped.
     static constexpr std::size_t openGroupLimit = 1024 * 1024;
+
+    // Every parse of a section starts from a clean slate, so it depends on the section's bytes
+    // alone and the open group's parse can go on where the previous call's stopped: a poll
+    // then costs its new bytes rather than the whole group again, which a long open group
+    // (the cap above) or a replayed capture would otherwise pay on every call. Off, every call
+    // parses the open group again from its header unit; tests turn it off to compare the two.
+    bool resumeParse = true;
 
     TReceivedData();
     TReceivedData(const TReceivedData&) = delete;
@@ -89,5 +97,29 @@ private:
     // Where the open group's failed end record lies, once it has been answered.
     std::size_t answeredFailure = noPosition;
 
+    // Where the last parse of a section stopped without completing it, with the members then
+    // holding that parse's result. A record that ends with the buffer's last byte is taken but
+    // not decoded (SetFromRecord leaves it for a later call), yet it grows the lists, enters
+    // the check value and sets its flag; the stop is therefore kept before such a record, with
+    // what undoes its effects, so that going on from the stop equals a parse from the header
+    // unit.
+    struct ParseStop {
+        bool valid = false;
+        std::size_t from = 0;         // the section's header position
+        std::size_t next = 0;         // the first record whose effects the members lack
+        std::uint32_t checkValue = 0; // the check value before the record at next
+        bool undoPending = false;     // the record at next was taken but not decoded
+        std::size_t lapsSize = 0;
+        std::size_t splitsSize = 0;
+        std::size_t splitRestored = noPosition; // the element of splits a lap record overwrote
+        std::string splitText;
+        bool hasAverage = false;
+        bool hasFastest = false;
+        bool hasSlowest = false;
+    };
+    ParseStop stop;
+
     void ClearGroup();
+    void KeepUndo(unsigned type, unsigned index);
+    void Undo();
 };

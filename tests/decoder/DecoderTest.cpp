@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 
 namespace {
@@ -376,6 +377,242 @@ TEST(DecoderTest, EveryGoodGroupComesOutOnceInOrderWhateverTheChunking) {
         const Outcome all = decode(s.stream, s.stream.size());
         EXPECT_EQ(all.reports, reference.reports);
     }
+}
+
+// --- The resumed parse against a parse from the header unit on every call ------------------
+
+// Everything a caller can read after a call.
+struct Visible {
+    bool groupComplete, checksumError, endRecordSeen, recognised;
+    std::string report;
+    std::string date, group, endTime, average, fastest, slowest;
+    bool hasAverage, hasFastest, hasSlowest;
+    std::vector<std::string> laps, splits;
+    std::uint32_t checkValue, headerCount;
+    std::size_t bufferSize, scanPos;
+    bool operator==(const Visible&) const = default;
+};
+
+void PrintTo(const Visible& v, std::ostream* os) {
+    *os << "flags " << v.groupComplete << v.checksumError << v.endRecordSeen << v.recognised << " has " << v.hasAverage
+        << v.hasFastest << v.hasSlowest << " check " << v.checkValue << " headers " << v.headerCount << " buffer "
+        << v.bufferSize << " scan " << v.scanPos << " group " << v.group << " date " << ::testing::PrintToString(v.date)
+        << " times " << v.endTime << "/" << v.average << "/" << v.fastest << "/" << v.slowest << "\n laps "
+        << ::testing::PrintToString(v.laps) << "\n splits " << ::testing::PrintToString(v.splits) << "\n report "
+        << ::testing::PrintToString(v.report);
+}
+
+Visible visible(const TReceivedData& d, const std::vector<unsigned char>& reportText) {
+    std::vector<std::string> laps, splits;
+    for (const TMyTime& t : d.laps)
+        laps.push_back(t.text);
+    for (const TMyTime& t : d.splits)
+        splits.push_back(t.text);
+    return {d.groupComplete,
+            d.checksumError,
+            d.endRecordSeen,
+            d.IsRecognised(),
+            wire::text(reportText),
+            d.date.text,
+            d.groupNumber.text,
+            d.endTime.text,
+            d.averageLap.text,
+            d.fastestLap.text,
+            d.slowestLap.text,
+            d.hasAverage,
+            d.hasFastest,
+            d.hasSlowest,
+            laps,
+            splits,
+            d.checkValue,
+            d.headerCount,
+            d.buffer.size(),
+            d.scanPos};
+}
+
+Visible visible(const Feeder& f) {
+    return visible(f.d, f.reportText);
+}
+
+// Through Process a section that a new header unit cuts short is discarded in the same call,
+// but ParseSection itself keeps to its bytes: going on where its last parse stopped, after
+// that parse took a record ending with the buffer's last byte without decoding it, equals a
+// parse from the header unit also when a header unit that begins inside that record now ends
+// the section before it.
+TEST(DecoderTest, SectionCutShortInsideATakenRecordShowsNothingOfIt) {
+    struct Row {
+        const char* name;
+        std::vector<Bytes> records;
+        unsigned type; // of the record taken last
+        unsigned index;
+    };
+    const Bytes split1 = wire::record(wire::split, 1, wire::timePayload(0, 2, 0, 0));
+    const Bytes split2 = wire::record(wire::split, 2, wire::timePayload(0, 4, 0, 0));
+    const std::vector<Row> rows{
+        {"lap overwrites the split of its number", {lapRecord(1, 1), split2}, wire::lap, 2},
+        {"lap 1 overwrites split 1", {split1}, wire::lap, 1},
+        {"lap grows both lists", {lapRecord(1, 1)}, wire::lap, 3},
+        {"split grows the splits", {lapRecord(1, 1)}, wire::split, 4},
+        {"average sets its flag", {lapRecord(1, 1)}, wire::average, 0},
+        {"fastest sets its flag", {}, wire::fastest, 0},
+        {"slowest sets its flag", {split1}, wire::slowest, 0},
+    };
+    for (const Row& row : rows) {
+        std::vector<unsigned char> report;
+        TReceivedData d;
+        d.buffer = wire::groupBytes(row.records);
+        d.buffer.resize(d.buffer.size() - 8); // no end record
+        const std::size_t taken = d.buffer.size();
+        d.buffer = wire::concat({d.buffer, wire::record(row.type, row.index, {0x01, 0xAB, 0xC0, 0x00})});
+        EXPECT_FALSE(d.ParseSection(0, d.buffer.size(), report)) << row.name;
+        d.buffer = wire::concat({d.buffer, {0xAB, 0x0A, 0xAA, 0xAA, 0xAA}});
+        const std::size_t nextHeader = taken + 5;
+        EXPECT_FALSE(d.ParseSection(0, nextHeader, report)) << row.name;
+
+        TReceivedData fresh;
+        fresh.buffer = d.buffer;
+        fresh.ParseSection(0, nextHeader, report);
+        EXPECT_EQ(visible(d, report), visible(fresh, report)) << row.name;
+    }
+}
+
+// A stream that a real line could bring and one that no timer sends: header units (some
+// beginning inside a record), long open groups, records of every type with small indices in
+// any order (lap n before split n-1, the same index twice), payloads with digits above 9,
+// units that are not records, good and refused end records, noise of any length. `cuts` are
+// places where a poll boundary tests the parse's stop: right after a record, and within a
+// header unit that began inside the record before it.
+struct Unruly {
+    Bytes bytes;
+    std::vector<std::size_t> cuts;
+};
+
+Unruly unrulyStream(std::mt19937& rng, std::size_t size) {
+    auto pick = [&](unsigned n) { return static_cast<unsigned>(rng() % n); };
+    auto byte = [&] { return static_cast<unsigned char>(rng()); };
+    Unruly u;
+    Bytes& out = u.bytes;
+    wire::Payload check{};
+    const auto add = [&](const Bytes& unit) { out.insert(out.end(), unit.begin(), unit.end()); };
+    const auto anyRecord = [&](std::optional<wire::Payload> payload = {}, std::optional<unsigned> type = {}) {
+        static constexpr unsigned types[] = {wire::lap,     wire::lap,     wire::split, wire::split,   wire::lap,
+                                             wire::split,   wire::date,    wire::group, wire::endTime, wire::average,
+                                             wire::fastest, wire::slowest, 0x9C,        0x00};
+        if (!type)
+            type = types[pick(std::size(types))];
+        const unsigned index = pick(10) == 0 ? pick(1000) : pick(9);
+        if (!payload) {
+            const unsigned kind = pick(8);
+            payload = kind == 0   ? wire::absentTimePayload()
+                      : kind == 1 ? wire::Payload{byte(), byte(), byte(), byte()}
+                                  : wire::timePayload(pick(10), pick(60), pick(60), pick(100));
+        }
+        const Bytes r = wire::record(*type, index, *payload);
+        for (unsigned k = 0; k < 4; ++k)
+            check[k] ^= r[4 + k];
+        add(r);
+        if (pick(8) == 0)
+            u.cuts.push_back(out.size());
+    };
+    while (out.size() < size) {
+        const unsigned what = pick(100);
+        if (what < 8) {
+            add(wire::header(pick(16), byte(), static_cast<unsigned char>(0x0A | pick(16) << 4)));
+            check = {};
+        } else if (what < 11) {
+            // A header unit that begins at byte 5 of a record: AB C0 0x end the record, and
+            // the header unit's AB ?A AA AA AA follow. Whether the record belongs to the group
+            // shows best in the group number and date, which outlive the group.
+            const unsigned type = pick(2) ? wire::group : pick(2) ? wire::date : wire::lap;
+            anyRecord(wire::Payload{byte(), 0xAB, 0xC0, static_cast<unsigned char>(pick(16))}, type);
+            u.cuts.push_back(out.size());
+            u.cuts.push_back(out.size() + 1 + pick(4));
+            add({0xAB, static_cast<unsigned char>(0x0A | pick(16) << 4), 0xAA, 0xAA, 0xAA});
+            check = {};
+        } else if (what < 13) {
+            const Bytes head = wire::header();
+            add(Bytes(head.begin(), head.begin() + 1 + pick(7)));
+        } else if (what < 16) {
+            add({static_cast<unsigned char>(pick(0xAB)), 1, 2, 3, 4, 5, 6, 7});
+        } else if (what < 23) {
+            add(wire::record(wire::end, 0, check));
+        } else if (what < 26) {
+            wire::Payload bad = check;
+            bad[pick(4)] ^= static_cast<unsigned char>(1 + pick(255));
+            add(wire::record(wire::end, 0, bad));
+        } else if (what < 28) {
+            for (unsigned n = 1 + pick(20); n > 0; --n)
+                out.push_back(byte());
+        } else if (what < 30) {
+            for (unsigned n = 100 + pick(500); n > 0; --n)
+                anyRecord();
+        } else {
+            anyRecord();
+        }
+    }
+    return u;
+}
+
+// Cuts a stream into polls of any size (empty ones, whole units, often at its `cuts`; up to
+// `largest` bytes each before `bulkUntil`) and checks after every call that the resumed parse
+// shows what a parse from the header unit shows.
+void expectResumeInvisible(const Unruly& stream, std::mt19937& rng, std::size_t largest, std::size_t bulkUntil,
+                           const std::string& where) {
+    Feeder resumed, full;
+    full.d.resumeParse = false;
+    const Bytes& bytes = stream.bytes;
+    auto nextCut = stream.cuts.begin();
+    std::size_t pos = 0;
+    for (std::size_t call = 0; pos < bytes.size() || resumed.d.groupComplete || full.d.groupComplete; ++call) {
+        const unsigned kind = static_cast<unsigned>(rng() % 20);
+        std::size_t n = pos < bulkUntil ? 1 + rng() % largest
+                        : kind == 0     ? 0
+                        : kind < 6      ? 8 * (1 + rng() % 4)
+                        : kind < 12     ? 1 + rng() % 16
+                        : kind < 19     ? 1 + rng() % 200
+                                        : 1 + rng() % largest;
+        while (nextCut != stream.cuts.end() && *nextCut <= pos)
+            ++nextCut;
+        if (nextCut != stream.cuts.end() && *nextCut <= pos + n && rng() % 2 == 0)
+            n = *nextCut - pos;
+        n = std::min(n, bytes.size() - pos);
+        const Bytes piece(bytes.begin() + static_cast<std::ptrdiff_t>(pos),
+                          bytes.begin() + static_cast<std::ptrdiff_t>(pos + n));
+        pos += n;
+        resumed.poll(piece);
+        full.poll(piece);
+        ASSERT_EQ(visible(resumed), visible(full)) << where << ", call " << call << ", at byte " << pos;
+    }
+    EXPECT_EQ(resumed.out, full.out) << where;
+}
+
+TEST(DecoderTest, ResumedParseShowsWhatAFullParseShows) {
+    for (unsigned seed = 1; seed <= 60; ++seed) {
+        std::mt19937 rng(seed);
+        const Unruly stream = unrulyStream(rng, 24 * 1024);
+        expectResumeInvisible(stream, rng, 6000, 0, "seed " + std::to_string(seed));
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+TEST(DecoderTest, ResumedParseStartsAfreshWhenAnOpenGroupIsDropped) {
+    // Records beyond the cap, which drops the open group, and no header unit for a while after
+    // it: the calls in between show an idle decoder. Then groups whose header units may fall
+    // where the dropped group's parse had stopped.
+    std::mt19937 rng(5);
+    Unruly stream{wire::header(), {}};
+    for (unsigned i = 0; stream.bytes.size() <= TReceivedData::openGroupLimit + 32 * 1024; ++i) {
+        const Bytes r = i % 64 == 0 ? lapRecord(1 + i % 7, i % 60) : wire::record(0x9C, i % 1000, {});
+        stream.bytes.insert(stream.bytes.end(), r.begin(), r.end());
+    }
+    const std::size_t crafted = stream.bytes.size();
+    const Unruly after = unrulyStream(rng, 16 * 1024);
+    stream.bytes.insert(stream.bytes.end(), after.bytes.begin(), after.bytes.end());
+    for (const std::size_t cut : after.cuts)
+        stream.cuts.push_back(crafted + cut);
+    // Large polls up to shortly before the cap keep the parse from the header unit cheap.
+    expectResumeInvisible(stream, rng, 64 * 1024, TReceivedData::openGroupLimit - 2048, "cap");
 }
 
 } // namespace
