@@ -59,9 +59,13 @@ const char* const usage = "Usage: tavro-export [--format csv|json] [--output FIL
                           "\n"
                           "Text that is not report text (a block that breaks off, lines outside any block) is\n"
                           "reported on standard error with its file and line and left out; the rest is exported.\n"
+                          "A capture that ends inside a group that did not complete (a run that ended, or an\n"
+                          "adapter pulled, while the timer was sending; the timer still has that group) is noted\n"
+                          "there too, and that group is left out.\n"
                           "\n"
-                          "Exit status: 0 when everything was understood; 1 when something was left out; 2 on a\n"
-                          "bad option, or an input that cannot be read or an output that cannot be written.\n";
+                          "Exit status: 0 when everything was understood (a capture may end inside a group); 1\n"
+                          "when something was left out, or a capture holds no complete group; 2 on a bad option,\n"
+                          "or an input that cannot be read or an output that cannot be written.\n";
 
 int usageError(const std::string& message) {
     std::cerr << "tavro-export: " << message << "\nTry 'tavro-export --help'.\n";

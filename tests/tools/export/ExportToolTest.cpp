@@ -230,6 +230,8 @@ TEST_F(ExportToolTest, ExitStatusAndMessages) {
     std::vector<unsigned char> open = example::groupBytes;
     open.resize(open.size() - 8); // no end record
     const std::string cut = file("cut.bin", bytesText(example::groupBytes) + std::string(open.begin(), open.end()));
+    const std::string onlyOpen = file("only-open.bin", std::string(open.begin(), open.end()));
+    const std::string onlyRefused = file("only-refused.bin", bytesText(example::badCheckBytes()));
     const std::string noise = file("noise.bin", std::string("\x01\x02\x03 no group here\x00\x7F", 19));
     const std::string missing = quoted((dir.path / "missing.txt").string());
     const std::string folder = quoted(dir.path.string());
@@ -251,8 +253,15 @@ TEST_F(ExportToolTest, ExitStatusAndMessages) {
          "line, found 'Lap3:\\t0:01'00.00\\tSplit2:\\t0:01'00.00'; lines 11 to 21 not exported\n",
          2},
         {"line outside any block", stray, 1, "stray.txt:1: line belongs to no report block; skipped\n", 1},
-        {"capture ends inside a group", cut, 1,
+        {"capture ends inside a group", cut, 0,
          "cut.bin: the capture ends inside a group that did not complete (at byte offset 40); it is not exported\n", 1},
+        {"capture ends inside a group, then a good file", cut + " " + good, 0, "(at byte offset 40)", 2},
+        {"capture ends inside its only group", onlyOpen, 1,
+         "only-open.bin: the capture ends inside a group that did not complete (at byte offset 0); it is not "
+         "exported\ntavro-export: " +
+             (dir.path / "only-open.bin").string() + ": no complete group in this capture\n",
+         0},
+        {"capture of a refused group only", onlyRefused, 1, "only-refused.bin: no complete group in this capture\n", 0},
         {"capture without a group", noise, 1, "noise.bin: no complete group in this capture\n", 0},
         {"empty input", "< /dev/null", 0, "", 0},
         {"missing file, the others still exported", missing + " " + good, 2, "cannot open", 1},
