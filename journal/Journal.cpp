@@ -119,10 +119,10 @@ public:
     }
 
     // Queues bytes to be written, each carriage return as CR LF when `crlf`. False when the
-    // queue has grown past its limit: the file is then given up.
+    // queue would grow past its limit: the file is then given up, and false from then on.
     bool Add(const unsigned char* data, std::size_t size, bool crlf) {
         if (abandoned)
-            return true;
+            return false;
         if (pending.size() + size * (crlf ? 2 : 1) > pendingLimit) {
             pending.clear();
             written = 0;
@@ -162,7 +162,9 @@ public:
 
     // Writes and syncs everything queued. Returns 0 or an errno value.
     int Sync(const std::string& folder) {
-        if (abandoned || !IsOpen())
+        if (abandoned)
+            return EFBIG;
+        if (!IsOpen())
             return 0;
         if (const int error = Write())
             return error;
@@ -183,6 +185,8 @@ public:
         }
         return 0;
     }
+
+    bool Abandoned() const { return abandoned; }
 
     // Queued bytes beyond which a capture is synced without waiting for a reply.
     bool SyncDue() const { return pending.size() >= syncEvery; }
@@ -293,6 +297,8 @@ std::optional<TJournalError> TJournal::SyncCapture(int label) {
     auto& file = captures[static_cast<std::size_t>(label - 1)];
     if (!file)
         return std::nullopt; // nothing was read
+    if (file->Abandoned())
+        return TJournalError{file->IsOpen() ? file->path : folder, EFBIG};
     if (!file->IsOpen())
         if (auto error = Create(*file, CaptureSuffix(label)))
             return error;

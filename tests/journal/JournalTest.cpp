@@ -307,6 +307,22 @@ TEST_P(JournalKeepTest, FailedSyncIsReportedCutBackAndWrittenAgain) {
     EXPECT_EQ(ReadFile(Path()), Kept({&blockA, &blockB, &blockA}));
 }
 
+// More than may wait in memory, in one call (carriage returns take two bytes each in the text):
+// nothing of it is kept, and as the file is given up rather than written with a hole, nothing
+// after it counts as kept either.
+TEST_P(JournalKeepTest, NothingCountsAsKeptOnceTheMemoryLimitWasPassed) {
+    const Bytes tooMuch = GetParam().capture ? Bytes(TJournal::pendingCaptureLimit + 1, 'x')
+                                             : Bytes(TJournal::pendingTextLimit / 2 + 1, '\r');
+    const auto error = Keep(tooMuch);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->osError, EFBIG);
+    for (const Bytes* block : {&blockA, &blockB}) {
+        const auto later = Keep(*block);
+        ASSERT_TRUE(later);
+        EXPECT_EQ(later->osError, EFBIG);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Files, JournalKeepTest, ::testing::Values(KeepRow{"Text", false}, KeepRow{"Capture", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
