@@ -98,19 +98,26 @@ public:
     static constexpr auto openPatience = std::chrono::milliseconds(300);
 
     // Does nothing if the port is open. Raises ceOpenPort (no such port, in use, no access,
-    // not a serial port, ETIMEDOUT when the device did not open within openPatience),
-    // ceGetState or ceSetState; after a failure nothing is left open, GetOpenFailure may say
-    // more, and the same object can try again later. (ceSetupQueues and ceSetTimeouts belong
-    // to platforms where queues and time-outs are requested from the driver; on POSIX the
-    // kernel's buffers suffice and the time-outs are kept by this class, so nothing there can
-    // fail.)
+    // not a serial port, ETIMEDOUT when the device did not open within openPatience or an
+    // earlier open or close of it given up on has not ended), ceGetState or ceSetState; after a
+    // failure nothing is left open, GetOpenFailure may say more, and the same object can try
+    // again later. (ceSetupQueues and ceSetTimeouts belong to platforms where queues and
+    // time-outs are requested from the driver; on POSIX the kernel's buffers suffice and the
+    // time-outs are kept by this class, so nothing there can fail.)
     void OpenCommPort();
     // The same, on the given roots instead of this machine's.
     void OpenCommPort(const TPortRoots& roots);
-    // Does nothing if the port is closed. Output not yet sent after a short grace (the last
-    // reply byte) is discarded, so that closing never waits for an adapter that has stalled.
-    // Raises ceClosePort when the system reports a failure; the device is released all the
-    // same and the port counts as closed.
+    // How long a close may keep the calling thread waiting for the system; closes are
+    // normally instant.
+    static constexpr auto closePatience = std::chrono::milliseconds(100);
+
+    // Does nothing if the port is closed. The port counts as closed at once. Output not yet
+    // sent after a short grace (the last reply byte) is discarded, so that closing never waits
+    // for an adapter that has stalled. A device that keeps the close waiting longer than
+    // closePatience (a hanging adapter) is released, and after it our claim on it (the lock
+    // file), when the system lets go; until then opening it raises ceOpenPort with ETIMEDOUT.
+    // Raises ceClosePort when the system reports a failure within closePatience; the device is
+    // released all the same.
     void CloseCommPort();
     bool IsOpen() const { return portOpen.load(std::memory_order_acquire); }
 

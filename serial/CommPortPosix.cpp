@@ -2,6 +2,7 @@
 #include "CommPort.h"
 
 #include "BoundedCall.h"
+#include "CommPortPosixTesting.h"
 #include "LineSpeed.h"
 #include "PortDevices.h"
 #include "PortHolders.h"
@@ -14,6 +15,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <mutex>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -308,6 +310,30 @@ void PrepareClose(int fd) {
     tcflush(fd, TCOFLUSH);
 }
 
+std::mutex closeCallMutex;
+std::function<int(int)> closeCall;
+
+// Runs on a thread of its own (see CloseCommPort); returns 0 or an errno value.
+int CloseDescriptor(int fd) {
+    PrepareClose(fd);
+    std::function<int(int)> call;
+    {
+        const std::lock_guard lock(closeCallMutex);
+        call = closeCall;
+    }
+    return (call ? call(fd) : close(fd)) == 0 ? 0 : errno;
+}
+
+// A close has a key of its own beside the device's (an open's): one port object may close a
+// device while another's open of it hangs in the kernel. Either keeps new opens away.
+std::string ClosingKey(const std::string& device) {
+    return "close:" + device;
+}
+
+bool CallOnDeviceRunning(const std::string& device) {
+    return BoundedCallRunning(device) || BoundedCallRunning(ClosingKey(device));
+}
+
 // Runs on a thread of its own (see OpenCommPort). The checks that need a descriptor come
 // before anything is changed on the terminal: another user's line keeps its settings.
 OpenAttempt OpenAndSetUp(const std::string& device, const LineChoice& line) {
@@ -427,7 +453,7 @@ void TCommPort::OpenCommPort(const TPortRoots& roots) {
     if (missing) {
         Raise(ceOpenPort, missing.value());
     }
-    if (BoundedCallRunning(device)) {
+    if (CallOnDeviceRunning(device)) {
         openFailure = notResponding;
         Raise(ceOpenPort, ETIMEDOUT);
     }
@@ -493,17 +519,37 @@ void TCommPort::OpenCommPort(const TPortRoots& roots) {
 // Linux releases the descriptor even when close() reports an error, and its number may be
 // handed out again at once; so the port counts as closed whatever close() says, and an error
 // is still reported. Our lock file goes only once the descriptor is closed.
+//
+// The drain and close() itself may wait in the kernel for an adapter that hangs, and the window
+// closes fifteen ports in one go when it has found the timer. So, as opening, closing runs on a
+// thread of its own that is waited for only closePatience; a close that returns later drops our
+// lock then, and until then an open of the device is refused as not responding.
 void TCommPort::CloseCommPort() {
     if (!portOpen.load(std::memory_order_acquire)) {
         return;
     }
-    PrepareClose(handle);
     const int fd = std::exchange(handle, -1);
+    auto claim = std::make_shared<std::unique_ptr<TPortLock>>(std::move(lock));
     portOpen.store(false, std::memory_order_release);
-    const int result = close(fd);
-    const int error = errno;
-    lock.reset();
-    if (result != 0 && error != EINTR) {
+    int error = 0;
+    TBoundedStatus status = TBoundedStatus::busy;
+    try {
+        status = CallWithin<int>(
+            ClosingKey(deviceName), closePatience, [fd] { return CloseDescriptor(fd); },
+            [claim](int&&) { claim->reset(); }, error);
+    } catch (const std::system_error&) {
+        // No thread to be had; closed here below.
+    }
+    if (status == TBoundedStatus::timedOut) {
+        return;
+    }
+    // No thread could be started, or (as opens are refused meanwhile, never in practice) a
+    // late close of this device is still under way: close here.
+    if (status == TBoundedStatus::busy) {
+        error = CloseDescriptor(fd);
+    }
+    claim->reset();
+    if (error != 0 && error != EINTR) {
         Raise(ceClosePort, error);
     }
 }
@@ -593,4 +639,9 @@ void TCommPort::WriteByte(std::uint8_t value) {
             Raise(ceWrite, ETIMEDOUT);
         }
     }
+}
+
+void comm_port_testing::SetCloseCall(std::function<int(int fd)> close) {
+    const std::lock_guard lock(closeCallMutex);
+    closeCall = std::move(close);
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "CommPort.h"
 
+#include "CommPortPosixTesting.h"
 #include "ForeignProgram.h"
 #include "LineSpeedProbe.h"
 #include "PortLock.h"
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -523,6 +525,90 @@ TEST_F(CommPortTest, WriteThatCannotBeHandedOverRaisesInsteadOfSucceeding) {
     EXPECT_TRUE(device->Receive(1, 100ms).empty()) << "the refused byte went out after all";
     port->WriteByte(0xFA); // drained, the line takes bytes again
     EXPECT_EQ(device->Receive(1, 2s), std::vector<unsigned char>{0xFA});
+}
+
+// A USB adapter that hangs keeps close() waiting in the kernel; the caller (the window, closing
+// fifteen ports at once) must not wait with it.
+TEST_F(CommPortTest, CloseWaitsForTheDeviceOnlySoLong) {
+    enum class Close { atOnce, failsAtOnce, hangs };
+    const struct Row {
+        const char* description;
+        Close close;
+        std::uint8_t raised; // 0: nothing
+    } rows[] = {
+        {"closes at once", Close::atOnce, 0},
+        {"fails at once", Close::failsAtOnce, ceClosePort},
+        {"hangs", Close::hangs, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.description);
+        const auto device = Attach(1);
+        const fs::path lockFile = portDir.lockDir.path / LockFileName(fs::read_symlink(device->link).string());
+        const std::size_t descriptorsBefore = OpenDescriptors();
+        const auto port = OpenPort(1);
+        ASSERT_TRUE(fs::exists(lockFile));
+
+        std::promise<void> letGo;
+        std::shared_future<void> kernelLetsGo = letGo.get_future().share();
+        std::promise<void> closedPromise;
+        auto closed = closedPromise.get_future();
+        std::atomic<bool> lockKeptUntilClose{false};
+        comm_port_testing::SetCloseCall([&, kernelLetsGo](int fd) {
+            if (row.close == Close::hangs) {
+                kernelLetsGo.wait_for(10s); // bounded, so that a close that waits for it fails the test
+            }
+            lockKeptUntilClose = fs::exists(lockFile);
+            const int result = ::close(fd);
+            closedPromise.set_value();
+            if (row.close == Close::failsAtOnce) {
+                errno = EIO;
+                return -1;
+            }
+            return result;
+        });
+        std::uint8_t raised = 0;
+        const auto took = TimeOf([&] {
+            try {
+                port->CloseCommPort();
+            } catch (const ECommError& error) {
+                raised = error.code;
+                EXPECT_EQ(error.osError, static_cast<std::uint32_t>(EIO));
+            }
+        });
+        EXPECT_EQ(raised, row.raised);
+        EXPECT_FALSE(port->IsOpen());
+        EXPECT_LT(took, TCommPort::closePatience + 500ms);
+
+        if (row.close == Close::hangs) {
+            EXPECT_GE(took, TCommPort::closePatience);
+            EXPECT_TRUE(fs::exists(lockFile)) << "our lock went before the device";
+            TCommPort again;
+            const ECommError error = CaughtError([&] { again.OpenCommPort(); });
+            EXPECT_EQ(error.code, ceOpenPort);
+            EXPECT_EQ(error.osError, static_cast<std::uint32_t>(ETIMEDOUT));
+            EXPECT_EQ(again.GetOpenFailure(), "does not respond (a hanging adapter? unplug it and plug it in again)");
+            letGo.set_value();
+            ASSERT_EQ(closed.wait_for(10s), std::future_status::ready);
+        }
+        // Once the late close has ended, the device opens again.
+        TCommPort after;
+        const auto deadline = Clock::now() + 10s;
+        while (!after.IsOpen() && Clock::now() < deadline) {
+            try {
+                after.OpenCommPort();
+            } catch (const ECommError& error) {
+                ASSERT_EQ(error.osError, static_cast<std::uint32_t>(ETIMEDOUT));
+                ASSERT_EQ(row.close, Close::hangs);
+                std::this_thread::yield();
+            }
+        }
+        EXPECT_TRUE(after.IsOpen());
+        EXPECT_TRUE(lockKeptUntilClose) << "our lock went before the device";
+        comm_port_testing::SetCloseCall(nullptr);
+        after.CloseCommPort();
+        EXPECT_FALSE(fs::exists(lockFile)) << "our lock stayed behind";
+        EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
+    }
 }
 
 // The status line reads these while the port is opened, re-rated and closed elsewhere; run
