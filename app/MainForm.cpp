@@ -100,6 +100,13 @@ TMainForm::~TMainForm() {
         MainForm = nullptr;
 }
 
+void TMainForm::BringToFront() {
+    if (isMinimized())
+        showNormal();
+    raise();
+    activateWindow();
+}
+
 void TMainForm::closeEvent(QCloseEvent* event) {
     Application->Terminate();
     event->accept();

@@ -60,6 +60,9 @@ public:
     void actClearUpdate(TAction& action);
     void Exit1Click();
 
+    // Shows the window in front of the others (a second start of the program asks for it).
+    void BringToFront();
+
     // For tests and tools that look at the window's state.
     int GroupCount() const { return groupCount; }
     bool AnyPortOpen() const { return anyPortOpen; }

@@ -119,15 +119,22 @@ public:
         return Wait();
     }
     int Wait() {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        pid = -1;
+        if (pid > 0) {
+            waitpid(pid, &status, 0);
+            pid = -1;
+        }
         return status;
     }
-    bool Running() const { return pid > 0 && kill(pid, 0) == 0; }
+    // Reaps a child that has ended: one not yet waited for would still take signals.
+    bool Running() {
+        if (pid > 0 && waitpid(pid, &status, WNOHANG) == pid)
+            pid = -1;
+        return pid > 0;
+    }
 
 private:
     pid_t pid = -1;
+    int status = -1;
 };
 
 // What tavro-decode prints for a capture.
@@ -279,6 +286,37 @@ TEST_F(EndToEndTest, KilledProgramHasKeptEveryConfirmedGroup) {
     fs::path capture = text;
     capture.replace_filename(text.stem().string() + "-COM3.bin");
     EXPECT_TRUE(Decoded(capture, work.path) == Expected());
+}
+
+// A second start of the real program for the same user and journal ends at once, opening no
+// port and making no file; the first one receives the whole session.
+TEST_F(EndToEndTest, SecondStartHandsOverToTheFirst) {
+    StartSim({"--seed", "22", "--groups", "4"});
+    const fs::path dataHome = work.path / "data";
+    const fs::path runtime = work.path / "runtime";
+    fs::create_directory(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    const std::vector<std::string> environment{"TAVRO_PORT_DIR=" + (work.path / "ports").string(),
+                                               "XDG_DATA_HOME=" + dataHome.string(),
+                                               "TAVRO_LOCK_DIR=" + (work.path / "locks").string(),
+                                               "XDG_RUNTIME_DIR=" + runtime.string(), "QT_QPA_PLATFORM=offscreen"};
+    Child first;
+    ASSERT_TRUE(first.Start({TAVRO_PROGRAM_PATH}, environment));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !fs::is_empty(runtime) || !first.Running(); }, 10000));
+    Child second;
+    ASSERT_TRUE(second.Start({TAVRO_PROGRAM_PATH}, environment));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !second.Running(); }, 10000)) << "the second start did not end";
+    const int status = second.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return Log().find("\ndone ") != std::string::npos || !first.Running(); }, 120000));
+    EXPECT_TRUE(first.Running()) << "the first start ended";
+    first.Stop();
+    const SimLog log(Log());
+    EXPECT_EQ(log.done.at("acknowledged"), 4);
+    const fs::path text = JournalText(dataHome); // exactly one run's text file
+    ASSERT_FALSE(text.empty());
+    EXPECT_TRUE(readFile(text) == Expected());
 }
 
 TEST_F(EndToEndTest, WrongCheckValueIsRefusedAndTheResendShownOnce) {
