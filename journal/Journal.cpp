@@ -3,6 +3,7 @@
 
 #include "JournalPlatform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <set>
 #include <system_error>
@@ -188,6 +189,51 @@ public:
 
     bool Abandoned() const { return abandoned; }
 
+    // True unless the file was deleted while open; a failed check counts as named, as a sync
+    // right after it reports any real trouble with the file.
+    bool Named() const {
+        std::uint64_t count = 1;
+        return !IsOpen() || fileSystem.LinkCount(handle, count) != 0 || count > 0;
+    }
+
+    // Moves the file's content into `replacement`, made empty under `name`: what is durable is
+    // copied through the old handle, which still reads a deleted file, and synced; what was
+    // still queued is written after it by the next sync, as the new name is synced into the
+    // folder. Returns 0 or an errno value; on failure the old file stays in use and the
+    // replacement is emptied and closed.
+    int MoveTo(TJournalFileSystem::Handle replacement, std::string name) {
+        std::vector<unsigned char> piece(64 * 1024);
+        int error = 0;
+        for (std::uint64_t done = 0; done < durable && error == 0;) {
+            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), durable - done));
+            const auto read = fileSystem.ReadAt(handle, piece.data(), want, done);
+            if (read.error != 0 || read.size == 0) {
+                error = read.error != 0 ? read.error : EIO;
+                break;
+            }
+            for (std::size_t put = 0; put < read.size && error == 0;) {
+                const auto wrote = fileSystem.WriteAt(replacement, piece.data() + put, read.size - put, done + put);
+                if (wrote.error != 0 || wrote.size == 0)
+                    error = wrote.error != 0 ? wrote.error : EIO;
+                put += wrote.size;
+            }
+            done += read.size;
+        }
+        if (error == 0)
+            error = fileSystem.SyncData(replacement);
+        if (error != 0) {
+            fileSystem.Truncate(replacement, 0);
+            fileSystem.Close(replacement);
+            return error;
+        }
+        fileSystem.Close(std::exchange(handle, replacement));
+        path = std::move(name);
+        written = 0;
+        cutDue = false;
+        folderSyncDue = true;
+        return 0;
+    }
+
     // Queued bytes beyond which a capture is synced without waiting for a reply.
     bool SyncDue() const { return pending.size() >= syncEvery; }
 
@@ -225,13 +271,18 @@ TJournal::~TJournal() = default;
 
 std::string TJournal::TextPath() const {
     std::lock_guard lock(stemMutex);
+    if (const auto replaced = replacedPaths.find(".txt"); replaced != replacedPaths.end())
+        return replaced->second;
     return stem.empty() ? std::string() : folder + "/" + stem + ".txt";
 }
 
 std::string TJournal::CapturePath(int label) const {
     std::lock_guard lock(stemMutex);
-    return stem.empty() || label < 1 || label > captureCount ? std::string()
-                                                             : folder + "/" + stem + CaptureSuffix(label);
+    if (stem.empty() || label < 1 || label > captureCount)
+        return {};
+    if (const auto replaced = replacedPaths.find(CaptureSuffix(label)); replaced != replacedPaths.end())
+        return replaced->second;
+    return folder + "/" + stem + CaptureSuffix(label);
 }
 
 std::optional<TJournalError> TJournal::ClaimStem() {
@@ -275,6 +326,29 @@ std::optional<TJournalError> TJournal::Create(File& file, const std::string& suf
     return std::nullopt;
 }
 
+std::optional<TJournalError> TJournal::KeepNamed(File& file, const std::string& suffix) {
+    if (file.Named())
+        return std::nullopt;
+    std::lock_guard lock(stemMutex);
+    std::string failed;
+    if (const int error = MakeFolders(fileSystem, folder, unsyncedFolders, failed))
+        return TJournalError{failed, error};
+    // The same name when it is free, else the next of the run's stem as for a run's first file.
+    for (int n = 1;; ++n) {
+        const std::string name = folder + "/" + (n == 1 ? stem : stem + "-" + std::to_string(n)) + suffix;
+        TJournalFileSystem::Handle made = TJournalFileSystem::noHandle;
+        const int error = fileSystem.CreateNew(name, made);
+        if (error == EEXIST)
+            continue;
+        if (error == 0) {
+            if (const int moveError = file.MoveTo(made, name))
+                return TJournalError{name, moveError};
+            replacedPaths[suffix] = name;
+        }
+        return error == 0 ? std::nullopt : std::optional<TJournalError>(TJournalError{name, error});
+    }
+}
+
 std::optional<TJournalError> TJournal::AppendCapture(int label, const unsigned char* data, std::size_t size) {
     if (label < 1 || label > captureCount || size == 0)
         return std::nullopt;
@@ -302,6 +376,8 @@ std::optional<TJournalError> TJournal::SyncCapture(int label) {
     if (!file->IsOpen())
         if (auto error = Create(*file, CaptureSuffix(label)))
             return error;
+    if (auto error = KeepNamed(*file, CaptureSuffix(label)))
+        return error;
     if (const int error = file->Sync(folder))
         return TJournalError{file->path, error};
     return std::nullopt;
@@ -316,6 +392,8 @@ std::optional<TJournalError> TJournal::AppendBlock(const std::vector<unsigned ch
     if (!text->IsOpen())
         if (auto error = Create(*text, ".txt"))
             return error;
+    if (auto error = KeepNamed(*text, ".txt"))
+        return error;
     if (const int error = text->Sync(folder))
         return TJournalError{text->path, error};
     return std::nullopt;

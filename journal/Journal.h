@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -35,7 +36,8 @@ struct TJournalError {
 // -3, ... after it when files of that name exist. The text file is always the run's first file
 // (it may stay empty), made so that it fails when the name exists: that claims STEM for this run
 // alone, also against another program started in the same second. Nothing is made before it is
-// needed, so a run without received bytes leaves no file, and nothing is ever deleted.
+// needed, so a run without received bytes leaves no file, and nothing is ever deleted. A file
+// deleted while the run keeps it is made again before the next group is confirmed.
 //
 // A failed write never leaves a part of it in a file: the file is cut back to its last good
 // length, and what could not be written is kept in memory and written first at the next call,
@@ -81,6 +83,10 @@ private:
 
     // Makes `file` under the run's stem, choosing and claiming the stem first if needed.
     std::optional<TJournalError> Create(File& file, const std::string& suffix);
+    // Before a sync that a confirmation waits for: a file deleted while open (old journal files
+    // may be deleted by hand) would take what it keeps with it when it is closed, so it is made
+    // again, under its name when that is free, holding everything kept so far.
+    std::optional<TJournalError> KeepNamed(File& file, const std::string& suffix);
     // Chooses the run's stem and claims it by making its text file, which no other run can make
     // too; files made under the stem later need no claim of their own.
     std::optional<TJournalError> ClaimStem();
@@ -88,10 +94,12 @@ private:
     std::string folder;
     Clock now;
     TJournalFileSystem& fileSystem;
-    mutable std::mutex stemMutex; // guards stem, unclaimedText and unsyncedFolders
+    mutable std::mutex stemMutex; // guards stem, unclaimedText, replacedPaths and unsyncedFolders
     std::string stem;
     // The text file made by the claim, until the first block takes it over.
     std::unique_ptr<File> unclaimedText;
+    // The files made again under another name than the stem's, by their suffix.
+    std::map<std::string, std::string> replacedPaths;
     // Folders made whose names are not yet synced into their parents.
     std::set<std::string> unsyncedFolders;
     std::mutex textMutex;

@@ -307,6 +307,58 @@ TEST_P(JournalKeepTest, FailedSyncIsReportedCutBackAndWrittenAgain) {
     EXPECT_EQ(ReadFile(Path()), Kept({&blockA, &blockB, &blockA}));
 }
 
+// Coaches delete old journal files by hand, now and then the current run's too: what the run
+// keeps must not go on into a file that has no name and is lost at exit.
+TEST_P(JournalKeepTest, FileDeletedWhileKeptIsMadeAgainWithEverythingKept) {
+    enum class After { deleted, nameTaken, folderDeleted, remakeFails };
+    const struct Row {
+        const char* description;
+        After after;
+    } rows[] = {{"deleted", After::deleted},
+                {"deleted, and its name taken by another file", After::nameTaken},
+                {"the whole folder deleted", After::folderDeleted},
+                {"deleted, and the new file cannot be made at once", After::remakeFails}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.description);
+        TJournal run{folder.string(), FixedTime, watched};
+        const auto keep = [&](const Bytes& bytes) -> std::optional<TJournalError> {
+            if (!GetParam().capture)
+                return run.AppendBlock(bytes);
+            if (auto error = run.AppendCapture(2, bytes.data(), bytes.size()))
+                return error;
+            return run.SyncCapture(2);
+        };
+        const auto path = [&] { return GetParam().capture ? run.CapturePath(2) : run.TextPath(); };
+        ASSERT_FALSE(keep(blockA));
+        const std::string first = path();
+        std::string expected = first;
+        if (row.after == After::folderDeleted) {
+            fs::remove_all(folder);
+        } else {
+            fs::remove(first);
+        }
+        if (row.after == After::nameTaken) {
+            std::ofstream(first) << "someone else's";
+            const std::string secondStem = fixedStem + "-2";
+            expected = (folder / (GetParam().capture ? secondStem + "-COM2.bin" : secondStem + ".txt")).string();
+        }
+        if (row.after == After::remakeFails) {
+            watched.Fail(WatchedFileSystem::create, first, ENOSPC);
+            const auto error = keep(blockB);
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->osError, ENOSPC);
+        }
+        ASSERT_FALSE(keep(blockB));
+        EXPECT_EQ(path(), expected);
+        EXPECT_EQ(ReadFile(expected), row.after == After::remakeFails ? Kept({&blockA, &blockB, &blockB})
+                                                                      : Kept({&blockA, &blockB}));
+        if (row.after == After::nameTaken) {
+            EXPECT_EQ(ReadFile(first), "someone else's");
+        }
+        fs::remove_all(folder);
+    }
+}
+
 // More than may wait in memory, in one call (carriage returns take two bytes each in the text):
 // nothing of it is kept, and as the file is given up rather than written with a hole, nothing
 // after it counts as kept either.
