@@ -15,8 +15,10 @@ TCommThreadJournal& TReceiveJournal::Slot(int slot) {
     return *slotJournals[static_cast<std::size_t>(slot)];
 }
 
+// An outage begins with the first failure after a success (or the run's start) and ends with a
+// group kept: one box per outage, so that a disk full again an hour later is told again.
 void TReceiveJournal::Report(const TJournalError& error) {
-    if (!told.exchange(true) && onFirstFailure)
+    if (!inOutage.exchange(true) && onFirstFailure)
         onFirstFailure(error);
 }
 
@@ -40,5 +42,7 @@ void TReceiveJournal::SlotJournal::BeforeConfirm() {
     if (unreported) {
         owner.Report(*unreported);
         unreported.reset();
+    } else {
+        owner.inOutage.store(false);
     }
 }

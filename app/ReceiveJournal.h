@@ -14,8 +14,8 @@
 
 // The run's journal as the sixteen receiver threads use it: one TCommThreadJournal per slot,
 // labelled as in the status line (slot 0 is COM1). Whatever cannot be kept is reported once per
-// run, through `onFirstFailure`, on the receiver thread that met it and only after its group
-// was shown; the handler must not wait for the user.
+// outage (from a failure until a group is kept again), through `onFirstFailure`, on the receiver
+// thread that met it and only after its group was shown; the handler must not wait for the user.
 class TReceiveJournal {
 public:
     using FailureHandler = std::function<void(const TJournalError& error)>;
@@ -45,6 +45,6 @@ private:
 
     TJournal journal;
     FailureHandler onFirstFailure;
-    std::atomic<bool> told{false};
+    std::atomic<bool> inOutage{false};
     std::array<std::unique_ptr<SlotJournal>, TJournal::captureCount> slotJournals;
 };
