@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
                     output += '\n';
             }
         }
-        if (d.endRecordSeen && replies)
+        if (d.endRecordSeen && replies.is_open())
             replies.put(static_cast<char>(d.checksumError ? replyBad : replyGood));
     });
     std::vector<char> piece(readBytes);
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     std::cout.flush();
     if (!std::cout)
         return fail("cannot write standard output");
-    if (replies) {
+    if (replies.is_open()) {
         replies.close();
         if (!replies)
             return fail("cannot write replies file '" + *repliesPath + "'");

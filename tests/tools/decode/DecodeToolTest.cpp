@@ -106,6 +106,8 @@ TEST_F(DecodeToolTest, UsageAndErrors) {
     const std::vector<Row> rows{
         {"--help", 0},
         {"--version", 0},
+        {quoted(capture), 0}, // no replies file asked for
+        {"< " + quoted(capture), 0},
         {"--chunk 0 " + quoted(capture), 2},
         {"--chunk -3 " + quoted(capture), 2},
         {"--chunk 12x " + quoted(capture), 2},
