@@ -4,6 +4,7 @@
 //   program_bench view      appending one group to, and saving, a view of 150,000 lines
 //   program_bench print     reply latency while a view of 10,000 lines prints to PDF
 //   program_bench open      reply latency while a 30 MiB text file opens
+//   program_bench unbroken  reply latency while a 32 MiB file without line breaks is refused
 //   program_bench pollfloor N   CPU of N threads that only do what a receiver's pass with
 //                           nothing waiting does (two port queries, a 100 ms wait): the
 //                           floor under the program's idle CPU on this machine
@@ -339,6 +340,24 @@ int openFile(int argc, char** argv) {
     return result;
 }
 
+// A file the size of the view's capacity without a single line break (a raw capture opened
+// by mistake): it is refused, and the timer must not notice the time it takes to find that out.
+int openUnbroken(int argc, char** argv) {
+    const std::string path = (std::filesystem::temp_directory_path() / "tavro-bench-unbroken.bin").string();
+    {
+        std::ofstream out(path, std::ios::binary);
+        const std::string piece(1024 * 1024, '\xAB');
+        for (std::int64_t written = 0; written < TMainForm::memoCapacityBytes; written += piece.size())
+            out << piece;
+    }
+    SetFileDialogHook([&path](const FileDialogRequest&) { return std::optional<std::string>(path); });
+    const int result = whileTheTimerSends(
+        argc, argv, "unbroken", 4, [](TMainForm&) {},
+        [](TMainForm& window) { actionOf(window, "actFileOpen").trigger(); });
+    std::filesystem::remove(path);
+    return result;
+}
+
 // The cost of polling alone: each thread asks a pseudo-terminal how many bytes wait and
 // whether it hung up, then waits 100 ms on a condition variable, as a receiver thread's pass
 // with nothing waiting does. Prints the CPU of the whole process over 30 s, in percent of one
@@ -394,8 +413,10 @@ int main(int argc, char** argv) {
         return printView(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "open") == 0)
         return openFile(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "unbroken") == 0)
+        return openUnbroken(argc, argv);
     if (argc >= 3 && std::strcmp(argv[1], "pollfloor") == 0)
         return pollFloor(std::atoi(argv[2]));
-    std::fprintf(stderr, "usage: program_bench startup|view|print|open|pollfloor N\n");
+    std::fprintf(stderr, "usage: program_bench startup|view|print|open|unbroken|pollfloor N\n");
     return 2;
 }
