@@ -28,7 +28,11 @@ std::filesystem::path folderOf(const std::filesystem::path& path) {
 
 ReplacingFile::ReplacingFile(std::filesystem::path target) : target(std::move(target)) {
     const std::filesystem::path folder = folderOf(this->target);
-    std::string pattern = (folder / ("." + this->target.filename().string() + ".XXXXXX")).string();
+    // Appended piece by piece: GCC 12 at -O3 warns wrongly about "." + name (-Wrestrict).
+    std::string name = ".";
+    name += this->target.filename().string();
+    name += ".XXXXXX";
+    std::string pattern = (folder / name).string();
     fd = ::mkstemp(pattern.data());
     if (fd < 0)
         throw systemError("cannot create a temporary file in " + folder.string());
