@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // What the text view takes from a file, whatever toolkit draws it.
 
@@ -42,3 +43,8 @@ private:
 
 // The message for a file whose line `line` is too long, 8-bit like every text of the program.
 std::string OverlongLineMessage(const std::string& fileName, std::int64_t line);
+
+// Splits 8-bit text into lines. A line ends at CR, at LF or at CR LF; a last line without a
+// line end is still a line; a line end at the very end adds no empty line; a zero byte ends
+// the text.
+std::vector<std::string> SplitLines(const char* data, std::size_t size);

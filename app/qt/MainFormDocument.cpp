@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The main window's document commands: print, font, clear and exit (open and save as are in
-// MainFormFiles.cpp).
+// The Qt window's document commands: print, font, the clear button's state and exit (open and
+// save as are in MainFormFiles.cpp; clear itself is the behaviour's).
 #include "MainForm.h"
 
 #include "Actions.h"
 #include "Exceptions.h"
 #include "LongWork.h"
 #include "MemoText.h"
+#include "PrintLayout.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -16,16 +17,6 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextOption>
-
-namespace {
-
-// Printed page layout, in printer device units.
-constexpr int printMargin = 100;
-constexpr int printLineSlack = 4;
-// Tab stops every eight average character widths, as the text view's own tab expansion does.
-constexpr int tabStopChars = 8;
-
-} // namespace
 
 void TMainForm::actPrintExecute() {
     if (!PrintDialog1.Execute(this))
@@ -56,33 +47,24 @@ void TMainForm::actPrintExecute() {
     // out, and its default stops end up far right of the page on a high-resolution printer
     // (everything after the first tab is clipped away). Give the stops in screen units, so
     // that the scaling lands them eight printer character widths apart.
-    option.setTabStopDistance(tabStopChars * metrics.averageCharWidth() * qreal(QFontMetrics(font).fontDpi()) /
-                              qreal(printer.logicalDpiX()));
+    option.setTabStopDistance(TPrintLayout::tabStopChars * metrics.averageCharWidth() *
+                              qreal(QFontMetrics(font).fontDpi()) / qreal(printer.logicalDpiX()));
 
     // Groups keep arriving while a long view prints, and the receivers wait for each to be
     // shown before they answer the timer: the work runs their calls between lines. A group
     // shown meanwhile is appended to the view, so it is printed too (the line count is read
     // again before every line), and the line printed next is looked up again by its number.
-    int page = 1;
-    const auto pageText = [&page] { return "Printing page " + std::to_string(page); };
-    TLongWork work(this, pageText(), MemoLineCount(*Memo1));
-    const int pageWidth = printer.width();
-    const int pageHeight = printer.height();
-    int n = 0;
+    TPrintLayout layout(printer.width(), printer.height());
+    TLongWork work(this, PrintingPageText(layout.Page()), MemoLineCount(*Memo1));
     for (int line = 0; line < MemoLineCount(*Memo1); ++line) {
-        const int h = metrics.height();
-        int y = n * h + printMargin;
-        if (y >= pageHeight - printMargin - h) {
+        const TPrintLayout::TPlace place = layout.Next(metrics.height());
+        if (place.newPage) {
             printer.newPage();
-            ++page;
-            work.SetText(pageText());
-            y = printMargin;
-            n = 0;
+            work.SetText(PrintingPageText(layout.Page()));
         }
-        const QRect rect(QPoint(printMargin, y), QPoint(pageWidth - printMargin, y + h + printLineSlack));
+        const QRect rect(QPoint(place.rect.left, place.rect.top), QPoint(place.rect.right, place.rect.bottom));
         painter.setClipRect(rect);
         painter.drawText(rect, Memo1->document()->findBlockByNumber(line).text(), option);
-        ++n;
         work.SetMaximum(MemoLineCount(*Memo1));
         if (!work.Step(line + 1))
             break;
@@ -100,16 +82,8 @@ void TMainForm::actSetFontExecute() {
     Memo1->setFont(FontDialog1.Font);
 }
 
-void TMainForm::actClearExecute() {
-    if (MessageBox(this, "Are you sure to clear data?", "Clear data ?", mbOKCancel, miQuestion, mrCancel) != mrOk)
-        return;
-    Memo1->clear();
-    groupCount = 0;
-    Label1->setText(QString());
-}
-
 void TMainForm::actClearUpdate(TAction& action) {
-    action.setEnabled(MemoLineCount(*Memo1) != 0);
+    action.setEnabled(behaviour->actClearUpdate());
 }
 
 void TMainForm::Exit1Click() {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "MemoText.h"
 
+#include "TextRules.h"
+
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -8,18 +10,8 @@
 
 QStringList SplitTextLines(const char* data, std::size_t size) {
     QStringList lines;
-    std::size_t start = 0;
-    std::size_t i = 0;
-    for (; i < size && data[i] != '\0'; ++i) {
-        if (data[i] != '\r' && data[i] != '\n')
-            continue;
-        lines.append(QString::fromLatin1(data + start, static_cast<qsizetype>(i - start)));
-        if (data[i] == '\r' && i + 1 < size && data[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (i > start)
-        lines.append(QString::fromLatin1(data + start, static_cast<qsizetype>(i - start)));
+    for (const std::string& line : SplitLines(data, size))
+        lines.append(QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
     return lines;
 }
 

@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "CommThread.h"
 #include "Dialogs.h"
-#include "ReceiveJournal.h"
+#include "MainFormBehaviour.h"
 #include "TextRules.h"
 
 #include <QColor>
 #include <QMainWindow>
-#include <QStringList>
 #include <QTimer>
 
 #include <array>
@@ -25,30 +23,30 @@ class QToolBar;
 class TAction;
 class TActionList;
 
-// The program's window: a read-only text view that collects the report of every group the
-// timer sends, a tool bar with the document commands and a group counter, a status bar with
-// the connection state. It owns the sixteen receiver threads, one per port COM1..COM16, and
-// chooses the port on which the timer speaks first.
-class TMainForm : public QMainWindow, private TCommThreadHost {
+// The program's window drawn with Qt: a read-only text view that collects the report of every
+// group the timer sends, a tool bar with the document commands and a group counter, a status bar
+// with the connection state. What it does beyond drawing is TMainFormBehaviour's, which owns the
+// sixteen receiver threads; the window forwards its commands and updates there.
+class TMainForm : public QMainWindow, private TMainFormView {
 public:
-    static constexpr int portCount = 16;
-    static constexpr std::int32_t defaultBaudRate = 9600;
+    static constexpr int portCount = TMainFormBehaviour::portCount;
+    static constexpr std::int32_t defaultBaudRate = TMainFormBehaviour::defaultBaudRate;
     static constexpr auto rescanInterval = std::chrono::seconds(1);
 
     TMainForm();
     ~TMainForm() override;
 
     // Called by a receiver thread, on the user-interface thread, with a complete group's block.
-    void ReceiveGroupText(const std::vector<unsigned char>& groupText) override;
+    void ReceiveGroupText(const std::vector<unsigned char>& groupText) { behaviour->ReceiveGroupText(groupText); }
     // Called by the first receiver thread whose decoder recognises the timer.
-    void SelectPort(TCommThread* thread) override;
+    void SelectPort(TCommThread* thread) { behaviour->SelectPort(thread); }
 
     // Commands (execute and update handlers of the actions).
-    void actConnectExecute();
+    void actConnectExecute() { behaviour->actConnectExecute(); }
     void actConnectUpdate(TAction& action);
-    void actDisconnectExecute();
+    void actDisconnectExecute() { behaviour->actDisconnectExecute(); }
     void actDisconnectUpdate(TAction& action);
-    void actSettingExecute();
+    void actSettingExecute() { behaviour->actSettingExecute(); }
     void actReadComExecute();
     void actFileOpenExecute();
     void actFileSaveExecute();
@@ -56,7 +54,7 @@ public:
     void actStatusBar1Update(TAction& action);
     void actPrintExecute();
     void actSetFontExecute();
-    void actClearExecute();
+    void actClearExecute() { behaviour->actClearExecute(); }
     void actClearUpdate(TAction& action);
     void Exit1Click();
 
@@ -64,12 +62,12 @@ public:
     void BringToFront();
 
     // For tests and tools that look at the window's state.
-    int GroupCount() const { return groupCount; }
-    bool AnyPortOpen() const { return anyPortOpen; }
-    bool PortChosen() const { return portChosen; }
+    int GroupCount() const { return behaviour->GroupCount(); }
+    bool AnyPortOpen() const { return behaviour->AnyPortOpen(); }
+    bool PortChosen() const { return behaviour->PortChosen(); }
     // The run's journal of received groups and raw captures.
-    TJournal& Journal() { return receiveJournal->Journal(); }
-    TCommThread& CommThread(int slot) { return *commThreads.at(static_cast<std::size_t>(slot)); }
+    TJournal& Journal() { return behaviour->Journal(); }
+    TCommThread& CommThread(int slot) { return behaviour->CommThread(slot); }
     TActionList& Actions() { return *ActionList1; }
 
     // The largest text the view takes from a file ("Text exceeds memo capacity" above it).
@@ -79,16 +77,21 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void PortFailed(TCommThread* thread) override;
-    void DisplayGroupText();
+    // The view the behaviour draws on.
+    void AppendLines(const std::vector<std::string>& lines) override;
+    void ClearText() override;
+    int LineCount() const override;
+    void SetCounterText(const std::string& text) override;
+    TViewAnswer ShowMessage(const TViewMessage& message) override;
+    std::optional<TPortSettings> AskPortSettings(const std::string& portName, std::int32_t baudRate) override;
+    void PostToWindow(std::function<void()> call) override;
+    void Terminate() override;
+    bool Terminating() const override;
+
     void CreateComponents();
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();
-    bool UpdateAnyPortOpen();
-    void StopThreads();
-    void ListenOnNewPorts();
-    void ShowJournalFailure(const TJournalError& error);
 
     // Components.
     TActionList* ActionList1 = nullptr;
@@ -116,17 +119,8 @@ private:
     // none): printing uses it, and black while it is unset, whatever the screen's text colour.
     QColor fontColour;
 
-    std::int32_t groupCount = 0;
-    std::vector<unsigned char> textBuffer;
-    // Made before the threads that write it, and outlives them.
-    std::unique_ptr<TReceiveJournal> receiveJournal;
-    std::array<std::unique_ptr<TCommThread>, portCount> commThreads;
-    QStringList groupLines;
-    bool anyPortOpen = false;
-    bool portChosen = false;
-    // Set by a connect that opened a port, cleared by a disconnect: while it is set, ports that
-    // are not open are tried again now and then, also after the timer's port went away.
-    bool listening = false;
+    // Made once the components are, so that its first connect can show the retry box.
+    std::unique_ptr<TMainFormBehaviour> behaviour;
     QTimer rescanTimer;
 };
 

@@ -3,6 +3,7 @@
 
 #include "Actions.h"
 #include "Application.h"
+#include "Journal.h"
 #include "MemoText.h"
 #include "Text.h"
 
@@ -21,11 +22,6 @@
 TMainForm* MainForm = nullptr;
 
 namespace {
-
-// A received block larger than this is cut to its last `keptBlockBytes` before it is shown.
-constexpr std::size_t displayedBlockLimit = 0x50000;
-constexpr std::size_t keptBlockBytes = 0x50000 - 0x400;
-constexpr std::size_t textBufferReserve = 65536;
 
 QFont pixelFont(const char* family, int pixelHeight) {
     QFont font(QString::fromLatin1(family));
@@ -54,36 +50,15 @@ QIcon toolIcon(const char* resource) {
 
 TMainForm::TMainForm() {
     CreateComponents();
-    textBuffer.clear();
-    groupCount = 0;
-    textBuffer.reserve(textBufferReserve);
-    portChosen = false;
-    anyPortOpen = false;
-    // A receiver that cannot keep a group tells the window without waiting for the user; the
-    // box comes up on this thread once the group is shown.
-    receiveJournal = std::make_unique<TReceiveJournal>(JournalFolder(), [this](const TJournalError& error) {
-        QMetaObject::invokeMethod(
-            this, [this, error] { ShowJournalFailure(error); }, Qt::QueuedConnection);
-    });
-    for (int slot = 0; slot < portCount; ++slot)
-        commThreads[static_cast<std::size_t>(slot)] =
-            std::make_unique<TCommThread>(static_cast<TCommThreadHost&>(*this), "COM" + std::to_string(slot + 1),
-                                          defaultBaudRate, &receiveJournal->Slot(slot));
-    groupLines.clear();
-    actConnectExecute();
+    behaviour = std::make_unique<TMainFormBehaviour>(static_cast<TMainFormView&>(*this), JournalFolder());
+    behaviour->Start();
     // (Qt draws every widget double-buffered, the status bar included.)
 
     // While listening, ports that could not be opened are tried again now and then, so that
     // an adapter plugged in after the start, or plugged back in, is listened to as well.
     connect(&rescanTimer, &QTimer::timeout, this, [this] {
         CallGuarded([this] {
-            const auto openPorts = [this] {
-                return std::count_if(commThreads.begin(), commThreads.end(),
-                                     [](const auto& t) { return t->IsPortOpen(); });
-            };
-            const auto before = openPorts();
-            ListenOnNewPorts();
-            if (openPorts() != before)
+            if (behaviour->Rescan())
                 ActionList1->RequestUpdate(); // the status line lists the port that opened
         });
     });
@@ -93,9 +68,8 @@ TMainForm::TMainForm() {
 
 TMainForm::~TMainForm() {
     rescanTimer.stop();
-    StopThreads();
-    groupLines.clear();
-    textBuffer.clear();
+    // The threads end before anything they call into goes.
+    behaviour.reset();
     if (MainForm == this)
         MainForm = nullptr;
 }
@@ -295,40 +269,75 @@ void TMainForm::CreateToolBar() {
     ToolBar1->addWidget(Label1);
 }
 
-// ---- Received groups ----
+// ---- The view the behaviour draws on ----
 
-void TMainForm::ReceiveGroupText(const std::vector<unsigned char>& groupText) {
-    textBuffer.assign(groupText.begin(), groupText.end());
-    DisplayGroupText();
-}
-
-void TMainForm::DisplayGroupText() {
-    if (textBuffer.size() > displayedBlockLimit)
-        textBuffer.erase(textBuffer.begin(), textBuffer.end() - static_cast<std::ptrdiff_t>(keptBlockBytes));
-    groupLines = SplitTextLines(reinterpret_cast<const char*>(textBuffer.data()), textBuffer.size());
-
+void TMainForm::AppendLines(const std::vector<std::string>& lines) {
+    QStringList viewLines;
+    viewLines.reserve(static_cast<qsizetype>(lines.size()));
+    for (const std::string& line : lines)
+        viewLines.append(QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
     Memo1->setUpdatesEnabled(false);
-    AppendMemoLines(*Memo1, groupLines);
+    AppendMemoLines(*Memo1, viewLines);
     QTextCursor caret = Memo1->textCursor();
     caret.movePosition(QTextCursor::End);
     Memo1->setTextCursor(caret);
     Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
     Memo1->horizontalScrollBar()->setValue(0);
     Memo1->setUpdatesEnabled(true);
+}
 
-    ++groupCount;
-    Label1->setText(QStringLiteral("   %1 group(s) received data").arg(groupCount));
+void TMainForm::ClearText() {
+    Memo1->clear();
+}
+
+int TMainForm::LineCount() const {
+    return MemoLineCount(*Memo1);
+}
+
+void TMainForm::SetCounterText(const std::string& text) {
+    Label1->setText(QString::fromLatin1(text.c_str()));
     Label1->adjustSize();
 }
 
-void TMainForm::ShowJournalFailure(const TJournalError& error) {
-    if (Application->Terminated())
-        return;
-    const std::string folder = receiveJournal->Journal().Folder();
-    std::string detail = "Folder: " + folder + "\nReason: " + error.Reason();
-    if (!error.path.empty() && error.path != folder)
-        detail += " (" + error.path + ")";
-    detail += "\n\nGroups are still shown and confirmed to the timer, and each new group tries the folder "
-              "again. Use \"Save as\" to keep them.";
-    MessageBox(this, "Received groups are not being kept on disk.", Application->Title, mbOK, miWarning, mrOk, detail);
+TViewAnswer TMainForm::ShowMessage(const TViewMessage& message) {
+    const auto result = [](TViewAnswer answer) {
+        switch (answer) {
+        case TViewAnswer::ok:
+            return mrOk;
+        case TViewAnswer::cancel:
+            return mrCancel;
+        case TViewAnswer::retry:
+            return mrRetry;
+        }
+        return mrNone;
+    };
+    const TMsgButtons buttons = message.buttons == TViewButtons::okCancel      ? mbOKCancel
+                                : message.buttons == TViewButtons::retryCancel ? mbRetryCancel
+                                                                               : mbOK;
+    const TMsgIcon icon = message.icon == TViewIcon::warning ? miWarning : miQuestion;
+    const int answer = MessageBox(this, message.text, message.caption.empty() ? Application->Title : message.caption,
+                                  buttons, icon, result(message.defaultAnswer), message.detail);
+    for (const TViewAnswer candidate : {TViewAnswer::ok, TViewAnswer::retry})
+        if (answer == result(candidate))
+            return candidate;
+    return TViewAnswer::cancel;
+}
+
+void TMainForm::PostToWindow(std::function<void()> call) {
+    // Qt drops the call if the window is destroyed before it runs.
+    QMetaObject::invokeMethod(
+        this,
+        [this, call = std::move(call)] {
+            if (behaviour)
+                call();
+        },
+        Qt::QueuedConnection);
+}
+
+void TMainForm::Terminate() {
+    Application->Terminate();
+}
+
+bool TMainForm::Terminating() const {
+    return Application->Terminated();
 }

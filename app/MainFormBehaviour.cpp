@@ -1,0 +1,204 @@
+// SPDX-License-Identifier: MIT
+#include "MainFormBehaviour.h"
+
+#include "PortNames.h"
+#include "TextRules.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::size_t textBufferReserve = 65536;
+
+} // namespace
+
+TMainFormBehaviour::TMainFormBehaviour(TMainFormView& view, std::string journalFolder) : view(view) {
+    textBuffer.reserve(textBufferReserve);
+    // A receiver that cannot keep a group tells the window without waiting for the user; the
+    // box comes up on this thread once the group is shown.
+    receiveJournal = std::make_unique<TReceiveJournal>(std::move(journalFolder), [this](const TJournalError& error) {
+        this->view.PostToWindow([this, error] { ShowJournalFailure(error); });
+    });
+    for (int slot = 0; slot < portCount; ++slot)
+        commThreads[static_cast<std::size_t>(slot)] =
+            std::make_unique<TCommThread>(static_cast<TCommThreadHost&>(*this), "COM" + std::to_string(slot + 1),
+                                          defaultBaudRate, &receiveJournal->Slot(slot));
+}
+
+TMainFormBehaviour::~TMainFormBehaviour() {
+    StopThreads();
+}
+
+// ---- Received groups ----
+
+void TMainFormBehaviour::ReceiveGroupText(const std::vector<unsigned char>& groupText) {
+    textBuffer.assign(groupText.begin(), groupText.end());
+    DisplayGroupText();
+}
+
+void TMainFormBehaviour::DisplayGroupText() {
+    if (textBuffer.size() > displayedBlockLimit)
+        textBuffer.erase(textBuffer.begin(), textBuffer.end() - static_cast<std::ptrdiff_t>(keptBlockBytes));
+    groupLines = SplitLines(reinterpret_cast<const char*>(textBuffer.data()), textBuffer.size());
+    view.AppendLines(groupLines);
+    ++groupCount;
+    view.SetCounterText("   " + std::to_string(groupCount) + " group(s) received data");
+}
+
+void TMainFormBehaviour::ShowJournalFailure(const TJournalError& error) {
+    if (view.Terminating())
+        return;
+    const std::string folder = receiveJournal->Journal().Folder();
+    std::string detail = "Folder: " + folder + "\nReason: " + error.Reason();
+    if (!error.path.empty() && error.path != folder)
+        detail += " (" + error.path + ")";
+    detail += "\n\nGroups are still shown and confirmed to the timer, and each new group tries the folder "
+              "again. Use \"Save as\" to keep them.";
+    view.ShowMessage({"Received groups are not being kept on disk.",
+                      {},
+                      TViewButtons::ok,
+                      TViewIcon::warning,
+                      TViewAnswer::ok,
+                      detail});
+}
+
+// ---- Connection ----
+
+void TMainFormBehaviour::ListenOnNewPorts() {
+    if (!listening || portChosen || view.Terminating())
+        return;
+    RefreshSerialPorts();
+    for (auto& thread : commThreads)
+        if (!thread->IsPortOpen())
+            thread->StartComm();
+    UpdateAnyPortOpen();
+}
+
+bool TMainFormBehaviour::Rescan() {
+    const int before = OpenPortCount();
+    ListenOnNewPorts();
+    return OpenPortCount() != before;
+}
+
+void TMainFormBehaviour::StopThreads() {
+    // Ask every thread to end before waiting for any: they end in parallel, and a thread
+    // blocked in a call to this thread is released by the waits, which keep running such calls
+    // (they do nothing now, as the application is terminating). Paused threads end at once.
+    for (auto& thread : commThreads)
+        if (thread)
+            thread->Terminate();
+    for (auto& thread : commThreads)
+        if (thread)
+            thread->WaitFor();
+    for (auto& thread : commThreads)
+        thread.reset();
+}
+
+int TMainFormBehaviour::OpenPortCount() const {
+    return static_cast<int>(
+        std::count_if(commThreads.begin(), commThreads.end(), [](const auto& t) { return t->IsPortOpen(); }));
+}
+
+bool TMainFormBehaviour::UpdateAnyPortOpen() {
+    anyPortOpen = OpenPortCount() != 0;
+    return anyPortOpen;
+}
+
+void TMainFormBehaviour::actConnectExecute() {
+    for (;;) {
+        RefreshSerialPorts();
+        for (auto& thread : commThreads)
+            if (!portChosen)
+                thread->StartComm();
+        if (UpdateAnyPortOpen()) {
+            listening = true;
+            return;
+        }
+        // Below the question, why each port that exists could not be opened (most often: the
+        // user may not use serial ports yet).
+        const TViewAnswer answer = view.ShowMessage({"No COM port can be opened. Retry?", "Retry",
+                                                     TViewButtons::retryCancel, TViewIcon::question, TViewAnswer::retry,
+                                                     DescribeUnopenablePorts(SystemPortRoots(), portCount)});
+        if (answer == TViewAnswer::cancel) {
+            view.Terminate();
+            return;
+        }
+    }
+}
+
+void TMainFormBehaviour::actDisconnectExecute() {
+    for (auto& thread : commThreads)
+        thread->StopComm();
+    portChosen = false;
+    listening = false;
+    UpdateAnyPortOpen();
+}
+
+void TMainFormBehaviour::SelectPort(TCommThread* thread) {
+    if (portChosen)
+        return;
+    portChosen = true;
+    for (auto& other : commThreads)
+        if (other.get() != thread)
+            other->StopComm();
+}
+
+void TMainFormBehaviour::PortFailed(TCommThread* thread) {
+    // The thread's port died under it (adapter pulled, hub glitch). Close it, so that the status
+    // line stops claiming data comes from it, and go back to listening on every port, quietly:
+    // the timer is found again once it is plugged back in, however often that happens, and
+    // nothing waits for the user meanwhile. A group cut short is not lost: it was not
+    // confirmed, so the timer sends it again.
+    thread->StopComm();
+    portChosen = false;
+    ListenOnNewPorts();
+    UpdateAnyPortOpen();
+}
+
+TStatusTexts TMainFormBehaviour::actStatusBar1Update() const {
+    std::string ports;
+    // Which device each open slot has, for the user who has several adapters plugged in:
+    // "COM3: /dev/ttyUSB0 (FTDI FT232R USB UART, serial A10K3XYZ)", one line per slot.
+    std::string devices;
+    bool recognised = false;
+    for (int slot = 0; slot < portCount; ++slot) {
+        const TCommThread& thread = *commThreads[static_cast<std::size_t>(slot)];
+        if (thread.IsPortOpen()) {
+            const std::string label = "COM" + std::to_string(slot + 1);
+            ports += " " + label;
+            const std::string description = thread.GetPort().GetDeviceDescription();
+            devices += (devices.empty() ? "" : "\n") + label + ": " + thread.GetPort().GetDeviceName() +
+                       (description.empty() ? "" : " (" + description + ")");
+        }
+        recognised = recognised || thread.IsDeviceRecognised();
+    }
+    TStatusTexts texts;
+    texts.panels[0] = "Opened Com Port:  " + ports;
+    if (recognised)
+        texts.panels[1] = "Receive data from " + ports + "," +
+                          " baud rate = " + std::to_string(commThreads[0]->GetPort().GetBaudRate()) + "bps";
+    texts.toolTip = devices;
+    return texts;
+}
+
+void TMainFormBehaviour::actSettingExecute() {
+    const TCommPort& port = commThreads[0]->GetPort();
+    const std::optional<TPortSettings> chosen = view.AskPortSettings(port.GetPortName(), port.GetBaudRate());
+    if (chosen)
+        commThreads[0]->ApplySettings(chosen->baudRate, chosen->portName);
+}
+
+// ---- Document ----
+
+void TMainFormBehaviour::actClearExecute() {
+    if (view.ShowMessage({"Are you sure to clear data?",
+                          "Clear data ?",
+                          TViewButtons::okCancel,
+                          TViewIcon::question,
+                          TViewAnswer::cancel,
+                          {}}) != TViewAnswer::ok)
+        return;
+    view.ClearText();
+    groupCount = 0;
+    view.SetCounterText({});
+}
