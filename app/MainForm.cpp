@@ -70,29 +70,34 @@ TMainForm::TMainForm() {
             std::make_unique<TCommThread>(static_cast<TCommThreadHost&>(*this), "COM" + std::to_string(slot + 1),
                                           defaultBaudRate, &receiveJournal->Slot(slot));
     groupLines.clear();
+    // While listening, ports that could not be opened are tried again when the system's ports
+    // change, so that an adapter plugged in after the start, or plugged back in, is listened to
+    // as well; and one that another program held, when that program lets it go.
+    portWatch = std::make_unique<TPortWatch>(SystemPortRoots(), [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                CallGuarded([this] {
+                    const auto openPorts = [this] {
+                        return std::count_if(commThreads.begin(), commThreads.end(),
+                                             [](const auto& t) { return t->IsPortOpen(); });
+                    };
+                    const auto before = openPorts();
+                    ListenOnNewPorts();
+                    if (openPorts() != before)
+                        ActionList1->RequestUpdate(); // the status line lists the port that opened
+                });
+            },
+            Qt::QueuedConnection);
+    });
     actConnectExecute();
     // (Qt draws every widget double-buffered, the status bar included.)
 
-    // While listening, ports that could not be opened are tried again now and then, so that
-    // an adapter plugged in after the start, or plugged back in, is listened to as well.
-    connect(&rescanTimer, &QTimer::timeout, this, [this] {
-        CallGuarded([this] {
-            const auto openPorts = [this] {
-                return std::count_if(commThreads.begin(), commThreads.end(),
-                                     [](const auto& t) { return t->IsPortOpen(); });
-            };
-            const auto before = openPorts();
-            ListenOnNewPorts();
-            if (openPorts() != before)
-                ActionList1->RequestUpdate(); // the status line lists the port that opened
-        });
-    });
-    rescanTimer.start(rescanInterval);
     ActionList1->UpdateAll();
 }
 
 TMainForm::~TMainForm() {
-    rescanTimer.stop();
+    portWatch.reset(); // its calls reach this window
     StopThreads();
     groupLines.clear();
     textBuffer.clear();

@@ -3,13 +3,13 @@
 
 #include "CommThread.h"
 #include "Dialogs.h"
+#include "PortWatch.h"
 #include "ReceiveJournal.h"
 #include "TextRules.h"
 
 #include <QColor>
 #include <QMainWindow>
 #include <QStringList>
-#include <QTimer>
 
 #include <array>
 #include <chrono>
@@ -33,7 +33,6 @@ class TMainForm : public QMainWindow, private TCommThreadHost {
 public:
     static constexpr int portCount = 16;
     static constexpr std::int32_t defaultBaudRate = 9600;
-    static constexpr auto rescanInterval = std::chrono::seconds(1);
 
     TMainForm();
     ~TMainForm() override;
@@ -125,9 +124,10 @@ private:
     bool anyPortOpen = false;
     bool portChosen = false;
     // Set by a connect that opened a port, cleared by a disconnect: while it is set, ports that
-    // are not open are tried again now and then, also after the timer's port went away.
+    // are not open are tried again when the system's ports change, also after the timer's port
+    // went away.
     bool listening = false;
-    QTimer rescanTimer;
+    std::unique_ptr<TPortWatch> portWatch;
 };
 
 extern TMainForm* MainForm;

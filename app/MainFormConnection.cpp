@@ -17,9 +17,15 @@ void TMainForm::ListenOnNewPorts() {
     if (!listening || portChosen || Application->Terminated())
         return;
     RefreshSerialPorts();
+    bool held = false;
     for (auto& thread : commThreads)
-        if (!thread->IsPortOpen())
+        if (!thread->IsPortOpen()) {
             thread->StartComm();
+            held = held || thread->GetPort().OpenRefusedInUse();
+        }
+    // A program that holds a port may let it go without a trace the watch can see.
+    if (held && portWatch)
+        portWatch->RetryLater();
     UpdateAnyPortOpen();
 }
 
@@ -50,6 +56,9 @@ void TMainForm::actConnectExecute() {
                 thread->StartComm();
         if (UpdateAnyPortOpen()) {
             listening = true;
+            if (portWatch && std::any_of(commThreads.begin(), commThreads.end(),
+                                         [](const auto& t) { return t->GetPort().OpenRefusedInUse(); }))
+                portWatch->RetryLater();
             return;
         }
         // Below the question, why each port that exists could not be opened (most often: the
