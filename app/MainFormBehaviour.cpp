@@ -23,9 +23,14 @@ TMainFormBehaviour::TMainFormBehaviour(TMainFormView& view, std::string journalF
         commThreads[static_cast<std::size_t>(slot)] =
             std::make_unique<TCommThread>(static_cast<TCommThreadHost&>(*this), "COM" + std::to_string(slot + 1),
                                           defaultBaudRate, &receiveJournal->Slot(slot));
+    // While listening, ports that could not be opened are tried again when the system's ports
+    // change, so that an adapter plugged in after the start, or plugged back in, is listened to
+    // as well; and one that another program held, when that program lets it go.
+    portWatch = std::make_unique<TPortWatch>(SystemPortRoots(), [this] { this->view.PostToWindow([this] { Rescan(); }); });
 }
 
 TMainFormBehaviour::~TMainFormBehaviour() {
+    portWatch.reset(); // its calls reach this object
     StopThreads();
 }
 
@@ -68,9 +73,15 @@ void TMainFormBehaviour::ListenOnNewPorts() {
     if (!listening || portChosen || view.Terminating())
         return;
     RefreshSerialPorts();
+    bool held = false;
     for (auto& thread : commThreads)
-        if (!thread->IsPortOpen())
+        if (!thread->IsPortOpen()) {
             thread->StartComm();
+            held = held || thread->GetPort().OpenRefusedInUse();
+        }
+    // A program that holds a port may let it go without a trace the watch can see.
+    if (held && portWatch)
+        portWatch->RetryLater();
     UpdateAnyPortOpen();
 }
 
@@ -112,6 +123,9 @@ void TMainFormBehaviour::actConnectExecute() {
                 thread->StartComm();
         if (UpdateAnyPortOpen()) {
             listening = true;
+            if (portWatch && std::any_of(commThreads.begin(), commThreads.end(),
+                                         [](const auto& t) { return t->GetPort().OpenRefusedInUse(); }))
+                portWatch->RetryLater();
             return;
         }
         // Below the question, why each port that exists could not be opened (most often: the

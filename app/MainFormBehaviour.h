@@ -3,6 +3,7 @@
 
 #include "CommThread.h"
 #include "MainFormView.h"
+#include "PortWatch.h"
 #include "ReceiveJournal.h"
 
 #include <array>
@@ -64,7 +65,8 @@ public:
     TStatusTexts actStatusBar1Update() const;
 
     // While listening, tries the ports that are not open again (an adapter plugged in after the
-    // start, or plugged back in). Returns whether the set of open ports changed.
+    // start, or plugged back in); the system's port events ask for it through the view's
+    // PostToWindow. Returns whether the set of open ports changed.
     bool Rescan();
 
     int GroupCount() const { return groupCount; }
@@ -91,6 +93,8 @@ private:
     bool anyPortOpen = false;
     bool portChosen = false;
     // Set by a connect that opened a port, cleared by a disconnect: while it is set, ports that
-    // are not open are tried again now and then, also after the timer's port went away.
+    // are not open are tried again when the system's ports change, also after the timer's port
+    // went away.
     bool listening = false;
+    std::unique_ptr<TPortWatch> portWatch;
 };

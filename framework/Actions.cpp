@@ -91,9 +91,6 @@ TActionList::TActionList(QObject* parent) : QObject(parent) {
     pendingRound.setSingleShot(true);
     pendingRound.setInterval(0);
     connect(&pendingRound, &QTimer::timeout, this, &TActionList::UpdateAll);
-    safetyTimer.setTimerType(Qt::VeryCoarseTimer); // may share its wake-up with other timers
-    connect(&safetyTimer, &QTimer::timeout, this, &TActionList::UpdateAll);
-    safetyTimer.start(defaultSafetyInterval);
     Registry().Enlist(this);
 }
 
@@ -125,16 +122,11 @@ void TActionList::RequestUpdate() {
         pendingRound.start();
 }
 
-void TActionList::SetSafetyInterval(std::chrono::milliseconds interval) {
-    safetyTimer.start(interval);
-}
-
 void TActionList::UpdateAll() {
     if (updating)
         return;
     updating = true;
     pendingRound.stop();
-    safetyTimer.start(); // a round just ran: the next one is due a full interval from now
     const QPointer<TActionList> self(this);
     // Indexes, not iterators: a handler or an error box may add actions meanwhile.
     for (std::size_t i = 0; i < entries.size(); ++i) {

@@ -6,7 +6,6 @@
 #include <QPointer>
 #include <QTimer>
 
-#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -31,17 +30,15 @@ public:
 };
 
 // The actions of a window, with their updates. The update handlers follow the events that can
-// change what they show rather than a polling timer, so an idle program does not wake up for
-// them: a round of every OnUpdate runs soon (once, from the event loop) after a command, a
-// round of calls from other threads (RunOnUiThread), a closed message box, user input, or
-// RequestActionUpdates; a slow safety timer catches any change that came some other way. An
+// change what they show rather than a timer, so an idle program does not wake up for them: a
+// round of every OnUpdate runs soon (once, from the event loop) after a command, a round of
+// calls from other threads (RunOnUiThread), a closed message box, user input, or
+// RequestActionUpdates. A change that comes some other way must call RequestActionUpdates. An
 // exception from an update handler goes to the application-level handler once per distinct
 // failure: the same message from the same action is not shown again until its handler has
 // succeeded once.
 class TActionList : public QObject {
 public:
-    static constexpr auto defaultSafetyInterval = std::chrono::milliseconds(2000);
-
     explicit TActionList(QObject* parent = nullptr);
     ~TActionList() override;
 
@@ -57,9 +54,6 @@ public:
     void UpdateAll();
     // Runs UpdateAll soon from the event loop; requests before it runs are one round.
     void RequestUpdate();
-    // The longest the handlers go without a round when nothing asks for one (tests make it
-    // long, to see that the events alone drive them).
-    void SetSafetyInterval(std::chrono::milliseconds interval);
 
 private:
     struct Entry {
@@ -69,7 +63,6 @@ private:
 
     std::vector<Entry> entries;
     QTimer pendingRound;
-    QTimer safetyTimer;
     bool updating = false;
 };
 

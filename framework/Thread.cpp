@@ -46,6 +46,9 @@ void TThread::Suspend() {
     wake.notify_all();
     if (IsBodyThread())
         return;
+    lock.unlock();
+    WakeBody();
+    lock.lock();
     parkedChanged.wait(lock, [this] { return parked || !started || finished; });
 }
 
@@ -61,6 +64,7 @@ void TThread::Terminate() {
         wake.notify_all();
         parkedChanged.notify_all();
     }
+    WakeBody();
     // A thread terminated before it started counts as done: a user-interface thread waiting
     // for it must look again.
     WakeUiThread();

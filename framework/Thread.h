@@ -76,6 +76,13 @@ protected:
     // Terminate, Resume, WaitFor: for derived destructors (see above).
     void EndThread();
 
+    // Called by Suspend and Terminate once the flag is set, on the calling thread and without
+    // the thread's lock held. A body that waits for something other than this class (a port,
+    // say) overrides it to end that wait at once; it is then not parked, so Suspend waits for
+    // it to come back to its pause point. Must not block, and may be called while the body is
+    // anywhere, also not waiting at all (the next wait must then return at once).
+    virtual void WakeBody() {}
+
 private:
     void Run();
     bool WaitUntil(std::optional<std::chrono::steady_clock::time_point> deadline);

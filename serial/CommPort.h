@@ -135,6 +135,10 @@ public:
     // Why the latest open failed, in more words than its error value ("in use by minicom (PID
     // 4711)"); empty when the error value says it all or the open succeeded.
     std::string GetOpenFailure() const { return openFailure; }
+    // Whether the latest open failed because another program holds the device (its lock file,
+    // its exclusive open, a kernel driver it attached), so that trying again once it lets go
+    // may succeed.
+    bool OpenRefusedInUse() const { return refusedInUse; }
 
     // Any value is stored; while open it is applied at once, and if the port refuses it the old
     // value is kept and ceSetBaudRate raised. A closed port applies it at the next open.
@@ -153,6 +157,8 @@ public:
     void WriteByte(std::uint8_t value);
 
 private:
+    friend class TPortWait; // waits on the port's descriptor
+
     std::atomic<bool> portOpen{false};
     TCommTimeouts timeouts;
     std::string portName = "COM1";
@@ -162,5 +168,6 @@ private:
     std::string deviceName;
     std::string deviceDescription;
     std::string openFailure;
+    bool refusedInUse = false;
     std::unique_ptr<TPortLock> lock;
 };

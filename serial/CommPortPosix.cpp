@@ -444,6 +444,7 @@ void TCommPort::OpenCommPort(const TPortRoots& roots) {
         return;
     }
     openFailure.clear();
+    refusedInUse = false;
     devicePath = SystemPortList().Resolve(portName, roots);
     if (devicePath.empty()) {
         Raise(ceOpenPort, ENOENT);
@@ -464,6 +465,7 @@ void TCommPort::OpenCommPort(const TPortRoots& roots) {
         openFailure = holder.kind == TLockClaim::Kind::live
                           ? InUseBy(ProcessName(roots.proc, holder.pid), holder.pid)
                           : "in use by another program (lock file " + (*claim)->Path() + ")";
+        refusedInUse = true;
         Raise(ceOpenPort, EBUSY);
     }
     // The process at the far end of a pseudo-terminal (a simulator, socat) holds the same
@@ -471,6 +473,7 @@ void TCommPort::OpenCommPort(const TPortRoots& roots) {
     if (!IsPseudoTerminal(device, roots)) {
         if (const auto holder = FindDeviceHolder(roots.proc, device, getpid())) {
             openFailure = InUseBy(holder->name, holder->pid);
+            refusedInUse = true;
             Raise(ceOpenPort, EBUSY);
         }
     }
@@ -501,6 +504,8 @@ void TCommPort::OpenCommPort(const TPortRoots& roots) {
     }
     std::unique_ptr<TPortLock> taken = std::move(*claim);
     if (attempt.code != 0) {
+        // TIOCEXCL of another user gives EBUSY, its flock() EWOULDBLOCK.
+        refusedInUse = attempt.error == EBUSY || attempt.error == EWOULDBLOCK;
         if (attempt.discipline != ordinaryDiscipline) {
             openFailure = DisciplineText(attempt.discipline);
         }

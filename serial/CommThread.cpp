@@ -52,9 +52,14 @@ void TCommThread::ApplySettings(std::int32_t baudRate, const std::string& portNa
 }
 
 void TCommThread::Execute() {
+    // A wait that was followed by another idle pass ended for no byte (a wake for a pause that
+    // was taken back, or a port that reports readiness it does not have): the next idle pause
+    // is a plain sleep, so that such a port costs at most the old cadence, never a busy loop.
+    bool waitedLast = false;
     while (CheckPaused()) {
+        bool idle = false;
         try {
-            Pass();
+            idle = Pass();
         } catch (const ECommError&) {
             // The device went away under an open port.
             ParkAsFailed();
@@ -68,7 +73,13 @@ void TCommThread::Execute() {
             ParkAsFailed();
             continue;
         }
-        Sleep(pollInterval);
+        if (idle && waitWhenIdle && !waitedLast) {
+            portWait.Wait(port, pollInterval);
+            waitedLast = true;
+        } else {
+            Sleep(pollInterval);
+            waitedLast = false;
+        }
     }
 }
 
@@ -92,13 +103,15 @@ void TCommThread::ReportError(const std::exception_ptr& error) {
     });
 }
 
-void TCommThread::Pass() {
+bool TCommThread::Pass() {
     const unsigned start = startCount.load();
     const std::uint32_t waiting = port.BytesAvailable();
+    bool readAny = false;
     if (waiting > 0) {
         receiveBuffer.resize(waiting);
         receiveBuffer.resize(port.ReadBytes(receiveBuffer.data(), waiting));
         if (!receiveBuffer.empty()) {
+            readAny = true;
             if (journal)
                 journal->BytesRead(receiveBuffer);
             decoder.Append(receiveBuffer);
@@ -118,11 +131,13 @@ void TCommThread::Pass() {
     // program is closing) is not confirmed: the timer keeps it and sends it again next time.
     // Nor is a reply written after a stop and a new start: it belonged to the port this slot
     // had then.
+    // Nothing is due while no group is open: the next thing to happen is a byte.
+    const bool idle = !readAny && decoder.headerCount == 0 && !decoder.endRecordSeen;
     if (!decoder.endRecordSeen || !shown || start != startCount.load())
-        return;
+        return idle;
     if (decoder.checksumError) {
         port.WriteByte(replyBad);
-        return;
+        return false;
     }
     // Durable before confirmed: the group's block, and the bytes it came in, are on disk
     // before the timer is told it may forget them.
@@ -132,6 +147,7 @@ void TCommThread::Pass() {
         journal->BeforeConfirm();
     }
     port.WriteByte(replyGood);
+    return false;
 }
 
 void TCommThread::AnnounceDevice() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "CommPort.h"
+#include "PortWait.h"
 #include "ReceivedData.h"
 #include "Thread.h"
 
@@ -52,6 +53,11 @@ protected:
 // complete groups to the window and writes the decoder's one-byte reply. Start, stop and
 // settings are user-interface thread operations; they touch the port only while the body is
 // paused.
+//
+// While bytes flow the cadence is a pass, then 100 ms. A pass that read nothing, with no group
+// open and no reply written, is followed by a wait on the port itself (TPortWait) where the
+// system allows it: the thread then sleeps until a byte arrives, the port hangs up, or it is
+// paused or terminated. Sixteen ports listening for a timer that is not there cost nothing.
 class TCommThread : public TThread {
 public:
     static constexpr auto pollInterval = std::chrono::milliseconds(100);
@@ -75,11 +81,17 @@ public:
     bool IsDeviceRecognised() const { return decoder.IsRecognised(); }
     const TCommPort& GetPort() const { return port; }
 
+    // Whether an idle pass is followed by a wait on the port (the default where the system can
+    // wait on one) or by the plain 100 ms sleep. Only while the thread is paused.
+    void SetWaitWhenIdle(bool on) { waitWhenIdle = on && TPortWait::waitsForEvents; }
+
 protected:
     void Execute() override;
+    void WakeBody() override { portWait.Wake(); }
 
 private:
-    void Pass();
+    // Returns whether the pass was idle (see above).
+    bool Pass();
     void ParkAsFailed();
     void ReportError(const std::exception_ptr& error);
     void AnnounceDevice();
@@ -98,4 +110,6 @@ private:
     TReceivedData decoder;
     // Messages of errors other than the port's that this thread has shown (body only).
     std::set<std::string> reportedErrors;
+    TPortWait portWait;
+    bool waitWhenIdle = TPortWait::waitsForEvents;
 };

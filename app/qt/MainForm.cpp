@@ -53,21 +53,10 @@ TMainForm::TMainForm() {
     behaviour = std::make_unique<TMainFormBehaviour>(static_cast<TMainFormView&>(*this), JournalFolder());
     behaviour->Start();
     // (Qt draws every widget double-buffered, the status bar included.)
-
-    // While listening, ports that could not be opened are tried again now and then, so that
-    // an adapter plugged in after the start, or plugged back in, is listened to as well.
-    connect(&rescanTimer, &QTimer::timeout, this, [this] {
-        CallGuarded([this] {
-            if (behaviour->Rescan())
-                ActionList1->RequestUpdate(); // the status line lists the port that opened
-        });
-    });
-    rescanTimer.start(rescanInterval);
     ActionList1->UpdateAll();
 }
 
 TMainForm::~TMainForm() {
-    rescanTimer.stop();
     // The threads end before anything they call into goes.
     behaviour.reset();
     if (MainForm == this)
@@ -328,8 +317,11 @@ void TMainForm::PostToWindow(std::function<void()> call) {
     QMetaObject::invokeMethod(
         this,
         [this, call = std::move(call)] {
-            if (behaviour)
-                call();
+            if (!behaviour)
+                return;
+            CallGuarded(call);
+            // What it changed may show in the commands' states or the status line.
+            ActionList1->RequestUpdate();
         },
         Qt::QueuedConnection);
 }

@@ -7,7 +7,6 @@
 
 #include <QColor>
 #include <QMainWindow>
-#include <QTimer>
 
 #include <array>
 #include <chrono>
@@ -31,7 +30,6 @@ class TMainForm : public QMainWindow, private TMainFormView {
 public:
     static constexpr int portCount = TMainFormBehaviour::portCount;
     static constexpr std::int32_t defaultBaudRate = TMainFormBehaviour::defaultBaudRate;
-    static constexpr auto rescanInterval = std::chrono::seconds(1);
 
     TMainForm();
     ~TMainForm() override;
@@ -121,7 +119,6 @@ private:
 
     // Made once the components are, so that its first connect can show the retry box.
     std::unique_ptr<TMainFormBehaviour> behaviour;
-    QTimer rescanTimer;
 };
 
 extern TMainForm* MainForm;

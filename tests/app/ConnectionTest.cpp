@@ -75,11 +75,10 @@ TEST_F(ConnectionTest, GroupIsShownBeforeItIsAnswered) {
 }
 
 // The status line and the clear button follow what the receivers did without anyone asking
-// for an update (the safety timer is out of the way): the calls they made are the event.
+// for an update (the window has no timer): the calls they made are the event.
 TEST_F(ConnectionTest, StatusAndButtonsFollowTheReceiversByThemselves) {
     Plug({1, 3});
     OpenWindow();
-    form->Actions().SetSafetyInterval(std::chrono::hours(1));
     auto panel = [&](int i) {
         return form->findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(i))->text().toStdString();
     };

@@ -6,12 +6,15 @@
 #include "PseudoTerminal.h"
 #include "QtTestSupport.h"
 #include "UiThread.h"
+#include "WorkedExample.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <stdexcept>
 #include <thread>
 
@@ -276,5 +279,170 @@ TEST_F(CommThreadTest, DestroyingIsPromptInEveryState) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << state;
     }
 }
+
+// What a receiver did with one byte session, everything the timer and the window can see.
+struct SessionOutcome {
+    Bytes replies;
+    std::vector<std::string> groups;
+    std::size_t announcements = 0;
+    Bytes journalled;
+    std::vector<std::string> journalEvents;
+
+    bool operator==(const SessionOutcome&) const = default;
+};
+
+// One thing the timer does: send `bytes` in pieces of `piece` bytes `gapMs` apart, then, when
+// they end groups, wait for the answers as the timer does before it sends the next group.
+struct SessionStep {
+    Bytes bytes;
+    std::size_t piece;
+    int gapMs;
+    std::size_t replies;
+};
+
+// A stalled line catching up: the decoder completes one group per pass, the later ones on
+// passes that read nothing.
+SessionStep ThreeGroupsAtOnce() {
+    Bytes three = emptyGroup();
+    for (int i = 0; i < 2; ++i)
+        three.insert(three.end(), example::groupBytes.begin(), example::groupBytes.end());
+    return {three, three.size(), 0, 3};
+}
+
+// Sessions of groups (good, refused, the worked example with records), line noise, a group
+// that stalls after its header, and pauses, in a different mix per seed.
+std::vector<SessionStep> MakeSession(unsigned seed) {
+    std::mt19937 random(seed);
+    const auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    std::vector<SessionStep> steps;
+    for (int i = 0; i < 6; ++i) {
+        const auto piece = static_cast<std::size_t>(pick(1, 48));
+        // Gaps shorter and longer than a poll, a whole group taking at most about 300 ms.
+        const int gap = pick(0, 3) == 0 ? pick(110, 300) / static_cast<int>((40 + piece - 1) / piece)
+                                        : pick(0, 60 / static_cast<int>((40 + piece - 1) / piece));
+        switch (pick(0, 5)) {
+        case 0:
+            steps.push_back({example::groupBytes, piece, gap, 1});
+            break;
+        case 1:
+            steps.push_back({example::badCheckBytes(), piece, gap, 1});
+            break;
+        case 2:
+            steps.push_back({emptyGroup(), piece, gap, 1});
+            break;
+        case 3: {
+            steps.push_back(ThreeGroupsAtOnce());
+            break;
+        }
+        case 4: {
+            Bytes noise(static_cast<std::size_t>(pick(1, 30)));
+            for (auto& byte : noise)
+                byte = static_cast<unsigned char>(pick(0, 0x7F)); // never 0xAB: no unit starts
+            steps.push_back({noise, piece, gap, 0});
+            break;
+        }
+        default:
+            // The group stalls after its header for longer than a few polls.
+            steps.push_back({header, 8, 350, 0});
+            steps.push_back({Bytes(example::groupBytes.begin() + 8, example::groupBytes.end()), piece, 0, 1});
+            break;
+        }
+    }
+    return steps;
+}
+
+class IdleWaitTest : public CommThreadTest {
+protected:
+    SessionOutcome Play(const std::vector<SessionStep>& steps, bool waitWhenIdle) {
+        PseudoTerminal port(dir.path, 1);
+        RecordingJournal journal;
+        host = RecordingHost();
+        thread = std::make_unique<TCommThread>(host, "COM1", 9600, &journal);
+        thread->SetWaitWhenIdle(waitWhenIdle);
+        thread->StartComm();
+        SessionOutcome outcome;
+        for (const SessionStep& step : steps) {
+            for (std::size_t at = 0; at < step.bytes.size(); at += step.piece) {
+                const auto end =
+                    step.bytes.begin() + static_cast<std::ptrdiff_t>(std::min(at + step.piece, step.bytes.size()));
+                port.Send(Bytes(step.bytes.begin() + static_cast<std::ptrdiff_t>(at), end));
+                QTest::qWait(step.gapMs);
+            }
+            if (step.replies > 0) {
+                const Bytes reply = Collect(port, step.replies, 3000);
+                outcome.replies.insert(outcome.replies.end(), reply.begin(), reply.end());
+            }
+        }
+        // Anything late (a second reply that must not come) has time to show.
+        QTest::qWait(150);
+        const Bytes late = port.Receive(16, 0ms);
+        outcome.replies.insert(outcome.replies.end(), late.begin(), late.end());
+        thread.reset();
+        outcome.groups = host.groups;
+        outcome.announcements = host.selected.size();
+        outcome.journalled = journal.read;
+        outcome.journalEvents = journal.events;
+        return outcome;
+    }
+};
+
+// Waiting on the port instead of the clock changes when a pass runs, never what it does: the
+// timer hears the same answers in the same order, the window gets the same groups, the
+// journal the same bytes and the same keeps.
+TEST_F(IdleWaitTest, SameSessionsGiveTheSameOutcomeWhetherPolledOrWaiting) {
+    for (const unsigned seed : {0u, 1u, 2u, 3u}) {
+        const auto steps = seed == 0 ? std::vector<SessionStep>{ThreeGroupsAtOnce()} : MakeSession(seed);
+        const SessionOutcome polled = Play(steps, false);
+        const SessionOutcome waited = Play(steps, true);
+        std::size_t replies = 0;
+        for (const SessionStep& step : steps)
+            replies += step.replies;
+        EXPECT_EQ(polled.replies.size(), replies) << "seed " << seed;
+        EXPECT_EQ(polled.announcements, 1u) << "seed " << seed;
+        EXPECT_EQ(waited, polled) << "seed " << seed;
+    }
+}
+
+// A thread asleep on its silent port is woken by everything the old clock would have met.
+class IdleWakeTest;
+struct WakeRow {
+    const char* name;
+    std::function<void(IdleWakeTest&, PseudoTerminal&)> act;
+    std::function<bool(IdleWakeTest&)> done;
+};
+
+void PrintTo(const WakeRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class IdleWakeTest : public CommThreadTest, public ::testing::WithParamInterface<WakeRow> {
+public:
+    TCommThread& Thread() { return *thread; }
+    RecordingHost& Host() { return host; }
+};
+
+TEST_P(IdleWakeTest, WaitingThreadAnswersPromptly) {
+    auto port = std::make_unique<PseudoTerminal>(dir.path, 1);
+    Start(1);
+    ASSERT_TRUE(thread->IsPortOpen());
+    QTest::qWait(300); // past the first passes: asleep on the port now
+    QElapsedTimer clock;
+    clock.start();
+    GetParam().act(*this, *port);
+    EXPECT_TRUE(WaitUntil([&] { return GetParam().done(*this); }, 2000));
+    EXPECT_LT(clock.elapsed(), 150);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, IdleWakeTest,
+    ::testing::Values(WakeRow{"Pause", [](IdleWakeTest& t, PseudoTerminal&) { t.Thread().StopComm(); },
+                              [](IdleWakeTest& t) { return t.Thread().Suspended(); }},
+                      WakeRow{"Terminate", [](IdleWakeTest& t, PseudoTerminal&) { t.Thread().Terminate(); },
+                              [](IdleWakeTest& t) { return t.Thread().Finished(); }},
+                      WakeRow{"HangUp", [](IdleWakeTest&, PseudoTerminal& port) { port.Unplug(); },
+                              [](IdleWakeTest& t) { return t.Host().failed.size() == 1; }},
+                      WakeRow{"Bytes", [](IdleWakeTest&, PseudoTerminal& port) { port.Send(header); },
+                              [](IdleWakeTest& t) { return t.Host().selected.size() == 1; }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
