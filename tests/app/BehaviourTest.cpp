@@ -2,9 +2,11 @@
 // The window's behaviour without a window: a fake view records what it is asked to draw, and
 // pseudo-terminal ports play the timer.
 #include "Application.h"
+#include "Exceptions.h"
 #include "MainFormBehaviour.h"
 #include "PrintLayout.h"
 #include "PseudoTerminal.h"
+#include "TextRules.h"
 #include "UiThread.h"
 
 #include <gtest/gtest.h>
@@ -20,12 +22,29 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<unsigned char>;
 
+// Long work that is cancelled at its `cancelAt`th step (0: never).
+class FakeWork : public TViewWork {
+public:
+    explicit FakeWork(int cancelAt) : cancelAt(cancelAt) {}
+    bool Step(int) override { return cancelAt == 0 || ++steps < cancelAt; }
+    void SetMaximum(int) override {}
+
+private:
+    int cancelAt;
+    int steps = 0;
+};
+
 class FakeView : public TMainFormView {
 public:
     void AppendLines(const std::vector<std::string>& more) override {
+        if (lines.empty() && !more.empty())
+            finalLineEnd = true;
         lines.insert(lines.end(), more.begin(), more.end());
     }
-    void ClearText() override { lines.clear(); }
+    void ClearText() override {
+        lines.clear();
+        finalLineEnd = false;
+    }
     int LineCount() const override { return static_cast<int>(lines.size()); }
     void SetCounterText(const std::string& text) override { counter = text; }
     TViewAnswer ShowMessage(const TViewMessage& message) override {
@@ -42,6 +61,28 @@ public:
         asked = {portName, baudRate};
         return settings;
     }
+    std::optional<std::string> ChooseFile(TFileDialog) override { return chosenFile; }
+    std::unique_ptr<TViewWork> BeginLongWork(const std::string& text, int) override {
+        workTexts.push_back(text);
+        return std::make_unique<FakeWork>(cancelAt);
+    }
+    bool WalkLines(int count, TViewWork& work, int, const std::function<void(const std::string&)>& take) override {
+        for (int i = 0; i < count; ++i)
+            take(lines[static_cast<std::size_t>(i)]);
+        return work.Step(count);
+    }
+    bool EndsWithLineEnd() const override { return finalLineEnd; }
+    void ReplaceText(std::string text, int oldLines, bool, TViewWork&, int) override {
+        std::vector<std::string> arrived(lines.begin() + oldLines, lines.end());
+        lines = SplitLines(text.data(), text.size());
+        finalLineEnd = !text.empty() && (text.back() == '\r' || text.back() == '\n');
+        AppendLines(arrived);
+    }
+    TWriteResult WriteFileReplacing(const std::string& name, const std::string& bytes, TViewWork&, int) override {
+        if (writeResult == TWriteResult::written)
+            written[name] = bytes;
+        return writeResult;
+    }
     void PostToWindow(std::function<void()> call) override {
         const std::lock_guard lock(mutex);
         posted.push_back(std::move(call));
@@ -54,12 +95,18 @@ public:
     }
 
     std::vector<std::string> lines;
+    bool finalLineEnd = false;
     std::string counter;
     std::vector<TViewMessage> messages;
     std::deque<TViewAnswer> answers;
     std::function<void()> onMessage;
     std::optional<TPortSettings> settings;
     TPortSettings asked;
+    std::optional<std::string> chosenFile;
+    std::vector<std::string> workTexts;
+    int cancelAt = 0;
+    TWriteResult writeResult = TWriteResult::written;
+    std::map<std::string, std::string> written;
     std::mutex mutex;
     std::vector<std::function<void()>> posted;
     bool terminated = false;
@@ -307,6 +354,107 @@ TEST_F(BehaviourTest, UnkeptGroupIsShownConfirmedAndToldOnce) {
     EXPECT_EQ(view.messages[0].text, "Received groups are not being kept on disk.");
     EXPECT_EQ(view.messages[0].icon, TViewIcon::warning);
     EXPECT_NE(view.messages[0].detail.find("Folder: " + (blocked / "received").string()), std::string::npos);
+}
+
+// What open does to the text, and what it refuses before the text changes.
+TEST_F(BehaviourTest, OpenReplacesTheTextOrRefuses) {
+    const std::string longLine(longestLineBytes + 1, 'x');
+    const struct Row {
+        const char* name;
+        std::function<void(std::ofstream&)> write; // null: no such file
+        std::vector<std::string> lines;
+        bool finalLineEnd;
+        std::string refusal; // empty: opens
+        int cancelAt = 0;
+    } rows[] = {
+        {"every line end", [](std::ofstream& out) { out << "a\r\nb\nc\rd\r\n"; }, {"a", "b", "c", "d"}, true, ""},
+        {"no final line end", [](std::ofstream& out) { out << "a\r\n\r\nb"; }, {"a", "", "b"}, false, ""},
+        {"zero byte ends the text", [&](std::ofstream& out) { out << "ab" << '\0' << longLine; }, {"ab"}, false, ""},
+        {"every other byte",
+         [](std::ofstream& out) { out << "\x01\x80\xA0\xFF\t\r\n"; },
+         {"\x01\x80\xA0\xFF\t"},
+         true,
+         ""},
+        {"empty", [](std::ofstream&) {}, {}, false, ""},
+        {"missing", nullptr, {"kept"}, true, "Cannot open file "},
+        {"overlong line", [&](std::ofstream& out) { out << "a\n"
+                                                        << longLine; }, {"kept"}, true, ": line 2 is longer"},
+        {"capacity",
+         [](std::ofstream& out) { out << std::string(memoCapacityBytes + 1, '\n'); },
+         {"kept"},
+         true,
+         "Text exceeds memo capacity"},
+        {"cancelled while reading", [](std::ofstream& out) { out << "new\r\n"; }, {"kept"}, true, "", 1},
+    };
+    Plug(1);
+    Start();
+    for (const Row& row : rows) {
+        view.ClearText();
+        Receive("kept\r");
+        const std::string path = (data.path / "in.txt").string();
+        std::filesystem::remove(path);
+        if (row.write) {
+            std::ofstream out(path, std::ios::binary);
+            row.write(out);
+        }
+        view.chosenFile = path;
+        view.cancelAt = row.cancelAt;
+        std::string refusal;
+        try {
+            behaviour->actFileOpenExecute();
+        } catch (const Exception& error) {
+            refusal = error.Message;
+        }
+        EXPECT_EQ(refusal.empty(), row.refusal.empty()) << row.name << ": " << refusal;
+        EXPECT_NE(refusal.find(row.refusal), std::string::npos) << row.name << ": " << refusal;
+        EXPECT_EQ(view.lines, row.lines) << row.name;
+        EXPECT_EQ(view.finalLineEnd, row.finalLineEnd) << row.name;
+        EXPECT_EQ(view.counter, "   " + std::to_string(behaviour->GroupCount()) + " group(s) received data");
+    }
+    EXPECT_EQ(view.workTexts.back(), "Opening in.txt");
+    // A directory is not a file to open.
+    view.chosenFile = data.path.string();
+    EXPECT_THROW(behaviour->actFileOpenExecute(), EFOpenError);
+    view.cancelAt = 0;
+}
+
+TEST_F(BehaviourTest, SaveWritesCrLfLinesOrSaysWhy) {
+    const struct Row {
+        std::vector<std::string> lines;
+        bool finalLineEnd;
+        TWriteResult result;
+        std::optional<std::string> file; // what is written; nullopt: nothing
+        std::string error;
+    } rows[] = {
+        {{"a", "", "\xE9\tb"}, true, TWriteResult::written, "a\r\n\r\n\xE9\tb\r\n", ""},
+        {{"a", "b"}, false, TWriteResult::written, "a\r\nb", ""},
+        {{}, false, TWriteResult::written, "", ""},
+        {{"a"}, true, TWriteResult::cancelled, std::nullopt, ""},
+        {{"a"}, true, TWriteResult::failed, std::nullopt, "Cannot create file /x/report.txt"},
+    };
+    Plug(1);
+    Start();
+    view.chosenFile = "/x/report.txt";
+    for (const Row& row : rows) {
+        view.lines = row.lines;
+        view.finalLineEnd = row.finalLineEnd;
+        view.writeResult = row.result;
+        view.written.clear();
+        std::string error;
+        try {
+            behaviour->actFileSaveAsExecute();
+        } catch (const EFCreateError& failure) {
+            error = failure.Message;
+        }
+        EXPECT_EQ(error, row.error);
+        const auto file = view.written.find("/x/report.txt");
+        EXPECT_EQ(file == view.written.end() ? std::nullopt : std::optional(file->second), row.file);
+    }
+    EXPECT_EQ(view.workTexts.back(), "Saving report.txt");
+    view.chosenFile.reset(); // the dialog cancelled
+    view.writeResult = TWriteResult::written;
+    behaviour->actFileSaveAsExecute();
+    EXPECT_TRUE(view.written.empty());
 }
 
 TEST(PrintLayoutTest, LinesStepDownAndBreakAboveTheBottomMargin) {
