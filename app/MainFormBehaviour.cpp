@@ -3,6 +3,7 @@
 
 #include "Exceptions.h"
 #include "PortNames.h"
+#include "PrintLayout.h"
 #include "TextRules.h"
 
 #include <algorithm>
@@ -294,4 +295,27 @@ void TMainFormBehaviour::actFileSaveAsExecute() {
         return;
     if (view.WriteFileReplacing(*name, bytes, *work, lines) == TWriteResult::failed)
         throw EFCreateError("Cannot create file " + *name);
+}
+
+// Groups keep arriving while a long view prints, and the receivers wait for each to be shown
+// before they answer the timer: the work runs their calls between lines. A group shown
+// meanwhile is appended to the view, so it is printed too (the line count is read again before
+// every line).
+void TMainFormBehaviour::actPrintExecute() {
+    const std::unique_ptr<TViewPrintJob> job = view.BeginPrint();
+    if (!job)
+        return;
+    TPrintLayout layout(job->PageWidth(), job->PageHeight());
+    const std::unique_ptr<TViewWork> work = view.BeginLongWork(PrintingPageText(layout.Page()), view.LineCount());
+    for (int line = 0; line < view.LineCount(); ++line) {
+        const TPrintLayout::TPlace place = layout.Next(job->LineHeight());
+        if (place.newPage) {
+            job->NewPage();
+            work->SetText(PrintingPageText(layout.Page()));
+        }
+        job->DrawLine(line, place.rect);
+        work->SetMaximum(view.LineCount());
+        if (!work->Step(line + 1))
+            break;
+    }
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+struct TPrintRect;
+
 // What the window's behaviour (TMainFormBehaviour) asks of whatever draws the window: the Qt
 // window on Linux, a native one elsewhere, a fake in tests. Every call but PostToWindow is made
 // on the user-interface thread. Texts are 8-bit, as everywhere in the program.
@@ -46,6 +48,22 @@ public:
     // Between two pieces, with the progress so far; false once the work is cancelled.
     virtual bool Step(int value) = 0;
     virtual void SetMaximum(int maximum) = 0;
+    virtual void SetText(const std::string& text) = 0;
+};
+
+// A print job on the printer the user chose, in the text view's font at its point size, black
+// on white. Destroying it ends the job with the pages drawn so far.
+class TViewPrintJob {
+public:
+    virtual ~TViewPrintJob() = default;
+    // The printable area and the printer font's line height, in printer device units.
+    virtual int PageWidth() const = 0;
+    virtual int PageHeight() const = 0;
+    virtual int LineHeight() const = 0;
+    virtual void NewPage() = 0;
+    // Draws line `line` of the text view into `rect`: one line, top-aligned, tabs expanded to
+    // stops every TPrintLayout::tabStopChars average character widths, cut at the right edge.
+    virtual void DrawLine(int line, const TPrintRect& rect) = 0;
 };
 
 class TMainFormView {
@@ -89,6 +107,10 @@ public:
     // was: the new one replaces it only once it is wholly on disk.
     virtual TWriteResult WriteFileReplacing(const std::string& name, const std::string& bytes, TViewWork& work,
                                             int progressBase) = 0;
+
+    // The print dialog, then a job begun on the chosen printer; null when the user cancelled.
+    // Raises EPrinter when there is no printer or the chosen one cannot be used.
+    virtual std::unique_ptr<TViewPrintJob> BeginPrint() = 0;
 
     // Runs `call` later on the user-interface thread, from the window's event loop, unless the
     // window is gone by then. Any thread; for what must not keep a receiver thread waiting.

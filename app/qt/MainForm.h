@@ -52,7 +52,7 @@ public:
     void actFileSaveExecute();
     void actFileSaveAsExecute() { behaviour->actFileSaveAsExecute(); }
     void actStatusBar1Update(TAction& action);
-    void actPrintExecute();
+    void actPrintExecute() { behaviour->actPrintExecute(); }
     void actSetFontExecute();
     void actClearExecute() { behaviour->actClearExecute(); }
     void actClearUpdate(TAction& action);
@@ -93,6 +93,7 @@ private:
                      int progressBase) override;
     TWriteResult WriteFileReplacing(const std::string& name, const std::string& bytes, TViewWork& work,
                                     int progressBase) override;
+    std::unique_ptr<TViewPrintJob> BeginPrint() override;
     void PostToWindow(std::function<void()> call) override;
     void Terminate() override;
     bool Terminating() const override;

@@ -40,6 +40,7 @@ public:
     QtWork(QWidget* owner, const std::string& text, int maximum) : work(owner, text, maximum) {}
     bool Step(int value) override { return work.Step(value); }
     void SetMaximum(int maximum) override { work.SetMaximum(maximum); }
+    void SetText(const std::string& text) override { work.SetText(text); }
 
     TLongWork work;
 };

@@ -25,13 +25,37 @@ using Bytes = std::vector<unsigned char>;
 // Long work that is cancelled at its `cancelAt`th step (0: never).
 class FakeWork : public TViewWork {
 public:
-    explicit FakeWork(int cancelAt) : cancelAt(cancelAt) {}
+    FakeWork(int cancelAt, std::vector<std::string>& texts) : texts(texts), cancelAt(cancelAt) {}
     bool Step(int) override { return cancelAt == 0 || ++steps < cancelAt; }
     void SetMaximum(int) override {}
+    void SetText(const std::string& text) override { texts.push_back(text); }
+
+    std::vector<std::string>& texts;
 
 private:
     int cancelAt;
     int steps = 0;
+};
+
+// Records where each line is drawn: its page, its number and its rectangle.
+struct Drawn {
+    int page, line;
+    TPrintRect rect;
+};
+
+class FakePrintJob : public TViewPrintJob {
+public:
+    FakePrintJob(std::vector<Drawn>& drawn, int pageHeight) : drawn(drawn), pageHeight(pageHeight) {}
+    int PageWidth() const override { return 800; }
+    int PageHeight() const override { return pageHeight; }
+    int LineHeight() const override { return 200; }
+    void NewPage() override { ++page; }
+    void DrawLine(int line, const TPrintRect& rect) override { drawn.push_back({page, line, rect}); }
+
+private:
+    std::vector<Drawn>& drawn;
+    int pageHeight;
+    int page = 1;
 };
 
 class FakeView : public TMainFormView {
@@ -64,7 +88,7 @@ public:
     std::optional<std::string> ChooseFile(TFileDialog) override { return chosenFile; }
     std::unique_ptr<TViewWork> BeginLongWork(const std::string& text, int) override {
         workTexts.push_back(text);
-        return std::make_unique<FakeWork>(cancelAt);
+        return std::make_unique<FakeWork>(cancelAt, workTexts);
     }
     bool WalkLines(int count, TViewWork& work, int, const std::function<void(const std::string&)>& take) override {
         for (int i = 0; i < count; ++i)
@@ -82,6 +106,11 @@ public:
         if (writeResult == TWriteResult::written)
             written[name] = bytes;
         return writeResult;
+    }
+    std::unique_ptr<TViewPrintJob> BeginPrint() override {
+        if (!printer)
+            return nullptr;
+        return std::make_unique<FakePrintJob>(drawn, *printer);
     }
     void PostToWindow(std::function<void()> call) override {
         const std::lock_guard lock(mutex);
@@ -107,6 +136,8 @@ public:
     int cancelAt = 0;
     TWriteResult writeResult = TWriteResult::written;
     std::map<std::string, std::string> written;
+    std::optional<int> printer; // its page height; nullopt: the print dialog is cancelled
+    std::vector<Drawn> drawn;
     std::mutex mutex;
     std::vector<std::function<void()>> posted;
     bool terminated = false;
@@ -455,6 +486,40 @@ TEST_F(BehaviourTest, SaveWritesCrLfLinesOrSaysWhy) {
     view.writeResult = TWriteResult::written;
     behaviour->actFileSaveAsExecute();
     EXPECT_TRUE(view.written.empty());
+}
+
+// Every line of the view, in order, onto pages as the layout places them; a cancel stops.
+TEST_F(BehaviourTest, PrintDrawsEveryLineWhereTheLayoutPutsIt) {
+    const struct Row {
+        int lines;
+        std::optional<int> pageHeight;
+        int cancelAt;
+        std::vector<std::pair<int, int>> drawn; // page and top of each line drawn
+        std::string lastText;
+    } rows[] = {
+        {5, 1000, 0, {{1, 100}, {1, 300}, {1, 500}, {2, 100}, {2, 300}}, "Printing page 2"},
+        {0, 1000, 0, {}, "Printing page 1"},
+        {5, 1000, 2, {{1, 100}, {1, 300}}, "Printing page 1"},
+        {5, std::nullopt, 0, {}, ""},
+    };
+    Plug(1);
+    Start();
+    for (const Row& row : rows) {
+        view.lines.assign(static_cast<std::size_t>(row.lines), "line");
+        view.printer = row.pageHeight;
+        view.cancelAt = row.cancelAt;
+        view.drawn.clear();
+        view.workTexts.clear();
+        behaviour->actPrintExecute();
+        std::vector<std::pair<int, int>> drawn;
+        for (std::size_t i = 0; i < view.drawn.size(); ++i) {
+            drawn.emplace_back(view.drawn[i].page, view.drawn[i].rect.top);
+            EXPECT_EQ(view.drawn[i].line, static_cast<int>(i));
+        }
+        EXPECT_EQ(drawn, row.drawn) << row.lines << " lines";
+        EXPECT_EQ(view.workTexts.empty() ? "" : view.workTexts.back(), row.lastText);
+    }
+    view.cancelAt = 0;
 }
 
 TEST(PrintLayoutTest, LinesStepDownAndBreakAboveTheBottomMargin) {
