@@ -88,6 +88,8 @@ public:
     // The standard file dialog with the window's settings for it (filter, default extension,
     // the name chosen last); the name the user confirmed, or nullopt.
     virtual std::optional<std::string> ChooseFile(TFileDialog dialog) = 0;
+    // Long work that says `text` and is done at `maximum`. The work handed back to the view's
+    // other calls is always work that this view began.
     virtual std::unique_ptr<TViewWork> BeginLongWork(const std::string& text, int maximum) = 0;
     // Hands `take` each of the view's first `lines` lines in order (8-bit), with `work.Step` at
     // `progressBase` plus the lines taken after every few thousand. False when cancelled.
