@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "MainFormBehaviour.h"
 
+#include "Exceptions.h"
 #include "PortNames.h"
+#include "PrintLayout.h"
 #include "TextRules.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -215,4 +219,117 @@ void TMainFormBehaviour::actClearExecute() {
     view.ClearText();
     groupCount = 0;
     view.SetCounterText({});
+}
+
+namespace {
+
+// Pieces of a file read at a time, each a few milliseconds of work.
+constexpr std::size_t readPieceBytes = 1 << 20;
+
+std::string BaseName(const std::string& fileName) {
+    return std::filesystem::path(fileName).filename().string();
+}
+
+} // namespace
+
+// The file's text replaces the view's; what the view cannot show is refused before the view
+// changes. Reading stops at the capacity and at the text's first zero byte.
+void TMainFormBehaviour::actFileOpenExecute() {
+    const std::optional<std::string> name = view.ChooseFile(TFileDialog::open);
+    if (!name)
+        return;
+    std::error_code error;
+    std::ifstream file;
+    if (!std::filesystem::is_directory(*name, error))
+        file.open(*name, std::ios::binary);
+    if (!file.is_open())
+        throw EFOpenError("Cannot open file " + *name);
+
+    const std::int64_t readLimit = memoCapacityBytes + 1;
+    const auto size = std::filesystem::file_size(*name, error);
+    const std::int64_t expected = error ? 0 : std::min<std::int64_t>(static_cast<std::int64_t>(size), readLimit);
+    // Groups may arrive while the file is read; the old text is what the view has now.
+    const int oldLines = view.LineCount();
+    const bool oldEndsWithLineEnd = oldLines > 0 && view.EndsWithLineEnd();
+    const std::unique_ptr<TViewWork> work =
+        view.BeginLongWork("Opening " + BaseName(*name), static_cast<int>(2 * expected) + oldLines);
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(expected));
+    std::vector<char> piece(readPieceBytes);
+    TTextFileScan scan;
+    while (static_cast<std::int64_t>(bytes.size()) < readLimit && !scan.Ended()) {
+        const auto wanted = std::min<std::int64_t>(readPieceBytes, readLimit - static_cast<std::int64_t>(bytes.size()));
+        file.read(piece.data(), wanted);
+        const auto got = static_cast<std::size_t>(file.gcount());
+        if (file.bad() || (got == 0 && !file.eof()))
+            throw EFOpenError("Cannot open file " + *name);
+        if (got == 0)
+            break;
+        bytes.append(piece.data(), got);
+        scan.Feed(piece.data(), got);
+        if (scan.TextBytes() > memoCapacityBytes)
+            throw EOutOfResources("Text exceeds memo capacity");
+        if (scan.OverlongLine() != 0)
+            throw EFOpenError(OverlongLineMessage(*name, scan.OverlongLine()));
+        if (!work->Step(static_cast<int>(bytes.size())))
+            return;
+        if (file.eof())
+            break;
+    }
+    file.close();
+    const int readDone = static_cast<int>(bytes.size());
+    bytes.resize(static_cast<std::size_t>(scan.TextBytes()));
+    view.ReplaceText(std::move(bytes), oldLines, oldEndsWithLineEnd, *work, readDone);
+}
+
+// The file holds the view's text as it is when the save begins, lines ended by CR LF and a
+// final CR LF when the view ends with a line end; groups shown meanwhile are in the view, and
+// in the next save.
+void TMainFormBehaviour::actFileSaveAsExecute() {
+    const std::optional<std::string> name = view.ChooseFile(TFileDialog::save);
+    if (!name)
+        return;
+    // Lines already complete do not change when groups are appended, so the text is collected
+    // line by line; the final line end is the one the view has now.
+    const int lines = view.LineCount();
+    const bool endsWithLineEnd = lines > 0 && view.EndsWithLineEnd();
+    const std::unique_ptr<TViewWork> work = view.BeginLongWork("Saving " + BaseName(*name), 2 * lines);
+    std::string bytes;
+    bool first = true;
+    if (!view.WalkLines(lines, *work, 0, [&](const std::string& line) {
+            if (!first)
+                bytes += "\r\n";
+            first = false;
+            bytes += line;
+        }))
+        return;
+    if (endsWithLineEnd)
+        bytes += "\r\n";
+    if (!work->Step(lines))
+        return;
+    if (view.WriteFileReplacing(*name, bytes, *work, lines) == TWriteResult::failed)
+        throw EFCreateError("Cannot create file " + *name);
+}
+
+// Groups keep arriving while a long view prints, and the receivers wait for each to be shown
+// before they answer the timer: the work runs their calls between lines. A group shown
+// meanwhile is appended to the view, so it is printed too (the line count is read again before
+// every line).
+void TMainFormBehaviour::actPrintExecute() {
+    const std::unique_ptr<TViewPrintJob> job = view.BeginPrint();
+    if (!job)
+        return;
+    TPrintLayout layout(job->PageWidth(), job->PageHeight());
+    const std::unique_ptr<TViewWork> work = view.BeginLongWork(PrintingPageText(layout.Page()), view.LineCount());
+    for (int line = 0; line < view.LineCount(); ++line) {
+        const TPrintLayout::TPlace place = layout.Next(job->LineHeight());
+        if (place.newPage) {
+            job->NewPage();
+            work->SetText(PrintingPageText(layout.Page()));
+        }
+        job->DrawLine(line, place.rect);
+        work->SetMaximum(view.LineCount());
+        if (!work->Step(line + 1))
+            break;
+    }
 }

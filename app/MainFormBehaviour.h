@@ -23,9 +23,9 @@ struct TStatusTexts {
 // Everything the main window does that is not drawing: the sixteen receiver threads, one per
 // port COM1..COM16, listening on every port and keeping the one the timer speaks on first,
 // showing each received group and counting it, the journal's hand-over, the status texts, the
-// enabled states of the commands and the clear command. It knows no toolkit; it reaches the
-// window through a TMainFormView. User-interface thread only; the receiver threads call in as
-// its TCommThreadHost on that thread too.
+// enabled states of the commands and the document rules of open, save as, print and clear. It knows no toolkit; it
+// reaches the window through a TMainFormView. User-interface thread only; the receiver threads call in as its
+// TCommThreadHost on that thread too.
 class TMainFormBehaviour : public TCommThreadHost {
 public:
     static constexpr int portCount = 16;
@@ -58,6 +58,9 @@ public:
     void actDisconnectExecute();
     void actSettingExecute();
     void actClearExecute();
+    void actFileOpenExecute();
+    void actFileSaveAsExecute();
+    void actPrintExecute();
     // Enabled states, and the status line, as the idle updates ask for them.
     bool actConnectUpdate() const { return !anyPortOpen; }
     bool actDisconnectUpdate() const { return anyPortOpen; }

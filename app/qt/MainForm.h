@@ -46,11 +46,11 @@ public:
     void actDisconnectUpdate(TAction& action);
     void actSettingExecute() { behaviour->actSettingExecute(); }
     void actReadComExecute();
-    void actFileOpenExecute();
+    void actFileOpenExecute() { behaviour->actFileOpenExecute(); }
     void actFileSaveExecute();
-    void actFileSaveAsExecute();
+    void actFileSaveAsExecute() { behaviour->actFileSaveAsExecute(); }
     void actStatusBar1Update(TAction& action);
-    void actPrintExecute();
+    void actPrintExecute() { behaviour->actPrintExecute(); }
     void actSetFontExecute();
     void actClearExecute() { behaviour->actClearExecute(); }
     void actClearUpdate(TAction& action);
@@ -82,6 +82,16 @@ private:
     void SetCounterText(const std::string& text) override;
     TViewAnswer ShowMessage(const TViewMessage& message) override;
     std::optional<TPortSettings> AskPortSettings(const std::string& portName, std::int32_t baudRate) override;
+    std::optional<std::string> ChooseFile(TFileDialog dialog) override;
+    std::unique_ptr<TViewWork> BeginLongWork(const std::string& text, int maximum) override;
+    bool WalkLines(int lines, TViewWork& work, int progressBase,
+                   const std::function<void(const std::string& line)>& take) override;
+    bool EndsWithLineEnd() const override;
+    void ReplaceText(std::string text, int oldLines, bool oldEndsWithLineEnd, TViewWork& work,
+                     int progressBase) override;
+    TWriteResult WriteFileReplacing(const std::string& name, const std::string& bytes, TViewWork& work,
+                                    int progressBase) override;
+    std::unique_ptr<TViewPrintJob> BeginPrint() override;
     void PostToWindow(std::function<void()> call) override;
     void Terminate() override;
     bool Terminating() const override;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The main window's file commands: open a text file into the view, save the view as one.
+// The Qt window's side of open and save as (the rules are the behaviour's): the file dialogs,
+// long work, walking the view's lines, rebuilding its text in pieces and replacing a file.
 //
 // Both may take seconds (a 30 MB file, a slow USB stick) while the receiver threads wait for
 // their calls to run on this thread before they answer the timer. So they work in pieces of a
@@ -8,14 +9,11 @@
 #include "MainForm.h"
 
 #include "Actions.h"
-#include "Exceptions.h"
 #include "LongWork.h"
 #include "MemoText.h"
-#include "TextRules.h"
 #include "UiThread.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QScrollBar>
@@ -32,21 +30,32 @@
 namespace {
 
 // Sizes of the pieces, each a few milliseconds of work.
-constexpr qint64 readPieceBytes = 1 << 20;
 constexpr std::size_t insertPieceBytes = 1 << 18;
 constexpr qsizetype writePieceBytes = 1 << 20;
 constexpr int linesPerPiece = 4096;
 
-std::string BaseName(const std::string& fileName) {
-    return QFileInfo(QFile::decodeName(fileName.c_str())).fileName().toStdString();
+// The view's long work is the framework's.
+class QtWork : public TViewWork {
+public:
+    QtWork(QWidget* owner, const std::string& text, int maximum) : work(owner, text, maximum) {}
+    bool Step(int value) override { return work.Step(value); }
+    void SetMaximum(int maximum) override { work.SetMaximum(maximum); }
+    void SetText(const std::string& text) override { work.SetText(text); }
+
+    TLongWork work;
+};
+
+// Work of this view is always made by its BeginLongWork.
+TLongWork& LongWorkOf(TViewWork& work) {
+    return static_cast<QtWork&>(work).work;
 }
 
 // Hands `take` each of the view's first `lines` lines in order, and calls `work.Step` with
 // `progressBase` plus the lines taken so far after every piece of them. A pump may append
 // groups to the view, so after each one the walk finds its place again by line number. Returns
 // false when the work was cancelled.
-bool WalkLines(const QPlainTextEdit& memo, int lines, TLongWork& work, int progressBase,
-               const std::function<void(const QString& line)>& take) {
+bool WalkMemoLines(const QPlainTextEdit& memo, int lines, TLongWork& work, int progressBase,
+                   const std::function<void(const QString& line)>& take) {
     QTextBlock block = memo.document()->begin();
     for (int line = 0; line < lines; ++line) {
         take(block.text());
@@ -128,56 +137,43 @@ private:
 
 } // namespace
 
-// The file's text goes into the view's own document in pieces. (A second document swapped in
-// would cost one call of about a second for 30 MB to lay out every line anew, and removing
-// much text from a large document costs a copy of all of it on every removal; emptying it is
-// quick.) Groups that arrive meanwhile are shown and counted at once; when the open completes
-// their lines follow the file's text, and a cancelled open puts the old text back in pieces,
-// with them after it. Nothing shown is lost either way.
-void TMainForm::actFileOpenExecute() {
-    if (!OpenDialog1.Execute(this))
-        return;
-    const std::string name = OpenDialog1.FileName;
-    QFile file(QFile::decodeName(name.c_str()));
-    if (!file.open(QIODevice::ReadOnly))
-        throw EFOpenError("Cannot open file " + name);
+std::optional<std::string> TMainForm::ChooseFile(TFileDialog dialog) {
+    TOpenDialog& chooser = dialog == TFileDialog::save ? SaveDialog1 : OpenDialog1;
+    if (!chooser.Execute(this))
+        return std::nullopt;
+    return chooser.FileName;
+}
 
-    // The old text's complete lines do not change while groups are appended after them.
-    const int oldLines = MemoLineCount(*Memo1);
-    const bool oldEndsWithLineEnd = oldLines > 0 && Memo1->document()->lastBlock().text().isEmpty();
+std::unique_ptr<TViewWork> TMainForm::BeginLongWork(const std::string& text, int maximum) {
+    return std::make_unique<QtWork>(this, text, maximum);
+}
 
-    // Read no more than the view can take, and no further than the text goes (its first zero
-    // byte). A file the view cannot show is refused before the view changes.
-    const qint64 readLimit = memoCapacityBytes + 1;
-    const qint64 expected = std::clamp<qint64>(file.size(), 0, readLimit);
-    TLongWork work(this, "Opening " + BaseName(name), static_cast<int>(2 * expected) + oldLines);
-    QByteArray bytes;
-    bytes.reserve(expected);
-    TTextFileScan scan;
-    while (bytes.size() < readLimit && !scan.Ended()) {
-        const QByteArray piece = file.read(std::min(readPieceBytes, readLimit - bytes.size()));
-        if (file.error() != QFileDevice::NoError)
-            throw EFOpenError("Cannot open file " + name);
-        if (piece.isEmpty())
-            break;
-        bytes += piece;
-        scan.Feed(piece.constData(), static_cast<std::size_t>(piece.size()));
-        if (scan.TextBytes() > memoCapacityBytes)
-            throw EOutOfResources("Text exceeds memo capacity");
-        if (scan.OverlongLine() != 0)
-            throw EFOpenError(OverlongLineMessage(name, scan.OverlongLine()));
-        if (!work.Step(static_cast<int>(bytes.size())))
-            return;
-    }
-    file.close();
-    const qsizetype length = static_cast<qsizetype>(scan.TextBytes());
-    const int readDone = static_cast<int>(bytes.size());
+bool TMainForm::WalkLines(int lines, TViewWork& work, int progressBase,
+                          const std::function<void(const std::string& line)>& take) {
+    return WalkMemoLines(*Memo1, lines, LongWorkOf(work), progressBase,
+                         [&](const QString& line) { take(line.toLatin1().toStdString()); });
+}
+
+bool TMainForm::EndsWithLineEnd() const {
+    return Memo1->document()->lastBlock().text().isEmpty();
+}
+
+// The text goes into the view's own document in pieces. (A second document swapped in would
+// cost one call of about a second for 30 MB to lay out every line anew, and removing much text
+// from a large document costs a copy of all of it on every removal; emptying it is quick.)
+// Groups that arrive meanwhile are shown and counted at once; when the open completes their
+// lines follow the new text, and a cancelled open puts the old text back in pieces, with them
+// after it.
+void TMainForm::ReplaceText(std::string bytes, int oldLines, bool oldEndsWithLineEnd, TViewWork& viewWork,
+                            int readDone) {
+    TLongWork& work = LongWorkOf(viewWork);
+    const qsizetype length = static_cast<qsizetype>(bytes.size());
     work.SetMaximum(readDone + oldLines + static_cast<int>(length));
 
     // The old text, to put back if the user cancels.
     QString oldText;
     int taken = 0;
-    if (!WalkLines(*Memo1, oldLines, work, readDone, [&](const QString& line) {
+    if (!WalkMemoLines(*Memo1, oldLines, work, readDone, [&](const QString& line) {
             oldText += line;
             if (++taken < oldLines || oldEndsWithLineEnd)
                 oldText += QLatin1Char('\n');
@@ -195,10 +191,10 @@ void TMainForm::actFileOpenExecute() {
     bool cancelled = false;
     for (qsizetype at = 0; at < length && !cancelled; at += static_cast<qsizetype>(insertPieceBytes)) {
         const auto size = std::min<std::size_t>(insertPieceBytes, static_cast<std::size_t>(length - at));
-        writer->Write(converter.Convert(bytes.constData() + at, size));
+        writer->Write(converter.Convert(bytes.data() + at, size));
         cancelled = !work.Step(readDone + oldLines + static_cast<int>(at + static_cast<qsizetype>(size)));
     }
-    bytes = QByteArray();
+    bytes = std::string();
     QStringList arrived;
     if (cancelled) {
         // Back as it was, with the groups of the meantime after it; this cannot be cancelled.
@@ -225,34 +221,12 @@ void TMainForm::actFileOpenExecute() {
 
 void TMainForm::actFileSaveExecute() {}
 
-// The file holds the view's text as it is when the save begins; groups shown meanwhile are
-// in the view, and in the next save. The bytes are collected here in pieces; writing them and
-// flushing them to disk (seconds on a USB stick) happen on a thread of their own.
-void TMainForm::actFileSaveAsExecute() {
-    if (!SaveDialog1.Execute(this))
-        return;
-    const std::string name = SaveDialog1.FileName;
-    const QTextDocument& document = *Memo1->document();
-    const int lines = MemoLineCount(*Memo1);
-    // Lines already complete do not change when groups are appended, so the text is collected
-    // line by line; the final line end is the one the view has now.
-    const bool endsWithLineEnd = lines > 0 && document.lastBlock().text().isEmpty();
-    TLongWork work(this, "Saving " + BaseName(name), 2 * lines);
-    QByteArray bytes;
-    bytes.reserve(document.characterCount() + lines);
-    bool first = true;
-    if (!WalkLines(*Memo1, lines, work, 0, [&](const QString& line) {
-            if (!first)
-                bytes += "\r\n";
-            first = false;
-            bytes += line.toLatin1();
-        }))
-        return;
-    if (endsWithLineEnd)
-        bytes += "\r\n";
-    if (!work.Step(lines))
-        return;
-
+// The bytes are written and flushed to disk (seconds on a USB stick) on a thread of their own.
+TWriteResult TMainForm::WriteFileReplacing(const std::string& name, const std::string& text, TViewWork& viewWork,
+                                           int progressBase) {
+    TLongWork& work = LongWorkOf(viewWork);
+    const QByteArray bytes = QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()));
+    const int lines = progressBase;
     std::atomic<bool> stop{false};
     std::atomic<bool> committing{false};
     std::atomic<bool> done{false};
@@ -295,10 +269,11 @@ void TMainForm::actFileSaveAsExecute() {
                 // Flushing to disk cannot be interrupted: once it has begun the save completes.
                 commitShown = true;
                 work.SetCancellable(false);
-                work.SetText("Saving " + BaseName(name) + " (writing to disk)");
+                work.SetText(work.Text() + " (writing to disk)");
             }
         }
     }
-    if (!saved && !(stop && !committing))
-        throw EFCreateError("Cannot create file " + name);
+    if (saved)
+        return TWriteResult::written;
+    return stop && !committing ? TWriteResult::cancelled : TWriteResult::failed;
 }
