@@ -81,9 +81,17 @@ TEST_F(CommPortWin32Test, PortAboveCom9ReceivesAndAnswers) {
     port.SetBaudRate(9600);
     port.OpenCommPort();
     EXPECT_EQ(port.GetDevicePath(), "\\\\.\\COM12");
+    // The timer resends its group while no reply comes, so a header unit arrives whatever was
+    // queued before the port opened.
     std::vector<unsigned char> bytes;
+    const auto hasHeader = [&] {
+        for (std::size_t i = 0; i + 1 < bytes.size(); ++i)
+            if (bytes[i] == 0xAB && bytes[i + 1] == 0xC0)
+                return true;
+        return false;
+    };
     const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (bytes.size() < 8 && Clock::now() < deadline) {
+    while (!hasHeader() && Clock::now() < deadline) {
         const std::uint32_t waiting = port.BytesAvailable();
         // One byte more than waits: the read then ends on its time-outs and marks its end.
         std::vector<unsigned char> chunk(waiting + 1, 0x55);
@@ -94,9 +102,7 @@ TEST_F(CommPortWin32Test, PortAboveCom9ReceivesAndAnswers) {
         }
         bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
     }
-    ASSERT_GE(bytes.size(), 2u);
-    EXPECT_EQ(bytes[0], 0xAB);
-    EXPECT_EQ(bytes[1], 0xC0);
+    EXPECT_TRUE(hasHeader()) << bytes.size() << " bytes without a header unit";
     port.WriteByte(0xF0);
 }
 
