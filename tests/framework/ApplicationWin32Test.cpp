@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <atomic>
 #include <stdexcept>
 #include <thread>
@@ -88,6 +90,22 @@ TEST(ApplicationWin32Test, ErrorsComeBackToTheCallingThreadAndQueuedCallsFailAtT
     caller.join();
     EXPECT_EQ(ExceptionMessage(raised), "The application ended before the call could run");
     EXPECT_EQ(ApplicationCore, nullptr);
+}
+
+// Receiver threads run at the highest level below time-critical.
+TEST(ApplicationWin32Test, ThreadBodiesRunAtTheHighestPriority) {
+    class PriorityThread : public TThread {
+    public:
+        ~PriorityThread() override { EndThread(); }
+        std::atomic<int> priority{THREAD_PRIORITY_ERROR_RETURN};
+
+    protected:
+        void Execute() override { priority = GetThreadPriority(GetCurrentThread()); }
+    };
+    PriorityThread thread;
+    thread.Resume();
+    thread.WaitFor();
+    EXPECT_EQ(thread.priority.load(), THREAD_PRIORITY_HIGHEST);
 }
 
 } // namespace
