@@ -106,6 +106,27 @@ TEST_F(CommPortWin32Test, PortAboveCom9ReceivesAndAnswers) {
     port.WriteByte(0xF0);
 }
 
+// Wine's SERIALCOMM lists COM12 as \Device\Serial11; listed once more as a Bluetooth modem, it
+// must not be opened, although the device is there.
+TEST_F(CommPortWin32Test, BluetoothPortIsNeverOpened) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_SET_VALUE, &key),
+              ERROR_SUCCESS);
+    const char value[] = "COM12";
+    ASSERT_EQ(RegSetValueExA(key, "\\Device\\BthModem0", 0, REG_SZ, reinterpret_cast<const BYTE*>(value), sizeof value),
+              ERROR_SUCCESS);
+    TCommPort port;
+    port.SetPortName("COM12");
+    const ECommError error = ErrorOf([&] { port.OpenCommPort(); });
+    RegDeleteValueA(key, "\\Device\\BthModem0");
+    RegCloseKey(key);
+    EXPECT_EQ(error.code, ceOpenPort);
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_NE(port.GetOpenFailure().find("Bluetooth"), std::string::npos) << port.GetOpenFailure();
+    port.OpenCommPort();
+    EXPECT_TRUE(port.IsOpen()) << "the same port opens once it is no Bluetooth link";
+}
+
 TEST_F(CommPortWin32Test, TheSystemsPortsAreTheSlots) {
     const auto listed = ReadSerialComm();
     ASSERT_TRUE(listed.has_value());
