@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "ApplicationCore.h"
 #include "Exceptions.h"
 
 #include <QObject>
@@ -16,8 +17,8 @@ class QWidget;
 
 // The application object: the Qt application, the user-interface thread (the thread that
 // creates it) and the application-level error handler. One at a time, reachable through the
-// global Application while it exists.
-class TApplication {
+// global Application (and, for toolkit-free code, ApplicationCore) while it exists.
+class TApplication : public TApplicationCore {
 public:
     // Creates the Qt application unless one exists already (tests keep one for the whole run
     // and create a TApplication per test). Raises std::logic_error if a TApplication exists.
@@ -25,12 +26,12 @@ public:
     TApplication(const TApplication&) = delete;
     TApplication& operator=(const TApplication&) = delete;
     // Calls still queued for the user-interface thread fail in their threads (see UiThread.h).
-    ~TApplication();
+    virtual ~TApplication();
 
     // Sets the terminating flag and ends the event loop: at once when it runs (nested loops of
     // modal dialogs included), otherwise as soon as Run is called. Any thread.
     void Terminate();
-    bool Terminated() const { return terminated.load(); }
+    bool Terminated() const override { return terminated.load(); }
 
     // Runs the event loop until Terminate or the last window closes; returns at once when the
     // application is terminating already.
@@ -41,7 +42,10 @@ public:
     // Shows the error's message (ExceptionMessage) in a message box with an OK button and the
     // error icon, captioned Title, over the active window; then returns and the program goes
     // on. From another thread it is shown on the user-interface thread. Never raises.
-    void ShowException(const std::exception_ptr& error);
+    void ShowException(const std::exception_ptr& error) override;
+    // A message box with an OK button and no icon, captioned Title, with no owner (see
+    // MessageBox in Dialogs.h). Any thread; never raises.
+    void ShowMessage(const std::string& text) override;
     // ShowException for the exception being handled; inside a catch block.
     void HandleException();
 
@@ -62,10 +66,7 @@ private:
 
 extern TApplication* Application;
 
-// Runs `call`; whatever it raises goes to the application-level handler (HandleException) and
-// no further. For code that Qt calls directly, such as a timer's slot, where an exception must
-// not reach Qt's event loop. User-interface thread.
-void CallGuarded(const std::function<void()>& call);
+// CallGuarded (ApplicationCore.h) sends what it catches to the TApplication's ShowException.
 
 // The program entry: creates the application (or uses the one that exists), creates the main
 // window, shows it and runs the event loop unless the application is terminating already, then

@@ -1,15 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "UiThread.h"
 
-#include "Actions.h"
-#include "Application.h"
+#include "ApplicationCore.h"
 #include "Exceptions.h"
-#include "SanitizerAnnotations.h"
-#include "UiThreadInternal.h"
-
-#include <QCoreApplication>
-#include <QObject>
-#include <QThread>
+#include "UiThreadHost.h"
 
 #include <algorithm>
 #include <atomic>
@@ -35,9 +29,13 @@ struct UiQueue {
     // their result and a user-interface thread inside WaitOnUiThreadUntil all wait on it.
     std::condition_variable changed;
     std::deque<std::shared_ptr<PendingCall>> calls;
-    QObject* dispatcher = nullptr;
+    TUiThreadHost* host = nullptr;
     std::atomic<std::thread::id> uiThread{};
 };
+
+// Before an application object exists (or after it), the program's main thread is the one
+// where the toolkit's windows may be used: the thread that ran the static initialisation.
+const std::thread::id mainThread = std::this_thread::get_id();
 
 UiQueue& Queue() {
     static UiQueue queue;
@@ -46,32 +44,17 @@ UiQueue& Queue() {
 
 } // namespace
 
-QEvent::Type UiCallEventType() {
-    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return type;
-}
-
-void PostUiEvent(QObject* receiver, QEvent::Type type) {
-    auto* event = new QEvent(type);
-    AnnotateHappensBefore(receiver);
-    QCoreApplication::postEvent(receiver, event);
-}
-
-void ReceivedUiEvent(QObject* receiver) {
-    AnnotateHappensAfter(receiver);
-}
-
-void AttachUiThread(QObject* dispatcher) {
+void AttachUiThreadHost(TUiThreadHost& host) {
     UiQueue& q = Queue();
     std::lock_guard lock(q.mutex);
-    q.dispatcher = dispatcher;
+    q.host = &host;
     q.uiThread.store(std::this_thread::get_id());
 }
 
-void DetachUiThread() {
+void DetachUiThreadHost() {
     UiQueue& q = Queue();
     std::lock_guard lock(q.mutex);
-    q.dispatcher = nullptr;
+    q.host = nullptr;
     q.uiThread.store(std::thread::id());
     for (auto& pending : q.calls) {
         pending->error = std::make_exception_ptr(Exception("The application ended before the call could run"));
@@ -85,10 +68,7 @@ bool IsUiThread() {
     const std::thread::id ui = Queue().uiThread.load();
     if (ui != std::thread::id())
         return ui == std::this_thread::get_id();
-    // Before a TApplication exists (or after it), Qt's own main thread is the one where
-    // widgets may be used.
-    const QCoreApplication* qtApplication = QCoreApplication::instance();
-    return qtApplication && qtApplication->thread() == QThread::currentThread();
+    return std::this_thread::get_id() == mainThread;
 }
 
 void RunOnUiThread(std::function<void()> call) {
@@ -99,10 +79,10 @@ void RunOnUiThread(std::function<void()> call) {
     UiQueue& q = Queue();
     auto pending = std::make_shared<PendingCall>(std::move(call), false);
     std::unique_lock lock(q.mutex);
-    if (!q.dispatcher)
+    if (!q.host)
         throw Exception("There is no user-interface thread to run the call");
     q.calls.push_back(pending);
-    PostUiEvent(q.dispatcher, UiCallEventType());
+    q.host->WakeUp();
     q.changed.notify_all();
     q.changed.wait(lock, [&] { return pending->done; });
     if (pending->error)
@@ -112,10 +92,10 @@ void RunOnUiThread(std::function<void()> call) {
 void PostToUiThread(std::function<void()> call) {
     UiQueue& q = Queue();
     std::lock_guard lock(q.mutex);
-    if (!q.dispatcher)
+    if (!q.host)
         return; // no user-interface thread (any more) to show anything on
     q.calls.push_back(std::make_shared<PendingCall>(std::move(call), true));
-    PostUiEvent(q.dispatcher, UiCallEventType());
+    q.host->WakeUp();
     q.changed.notify_all();
 }
 
@@ -153,7 +133,13 @@ void ProcessPendingUiCalls() {
         }
         q.changed.notify_all();
         // What the call changed (a group shown, a port chosen) shows in the actions' states.
-        RequestActionUpdates();
+        TUiThreadHost* host = nullptr;
+        {
+            std::lock_guard lock(q.mutex);
+            host = q.host;
+        }
+        if (host)
+            host->CallRan();
     }
 }
 

@@ -6,12 +6,14 @@
 #include <functional>
 #include <optional>
 
-// The user-interface thread is the thread that created the program's TApplication. Other
-// threads reach it only through RunOnUiThread, which queues a call, posts an event through Qt's
-// event loop (delivered by the main loop and by every nested loop, modal dialogs included) and
-// blocks until the call has run.
+// The user-interface thread is the thread that created the program's application object
+// (TApplication over Qt, TWin32Application). Other threads reach it only through RunOnUiThread,
+// which queues a call, has the toolkit wake that thread (UiThreadHost.h: an event or a message
+// that the main loop and every nested loop deliver, modal dialogs included) and blocks until the
+// call has run. The queue itself knows no toolkit.
 
-// True on the user-interface thread; while no TApplication exists, on Qt's main thread.
+// True on the user-interface thread; while no application object exists, on the program's main
+// thread.
 bool IsUiThread();
 
 // Runs `call` on the user-interface thread and returns once it has returned. On that thread

@@ -9,6 +9,7 @@
 
 class TPortLock;
 struct TPortRoots;
+struct TPortSystemState;
 
 // Which operation of TCommPort failed.
 inline constexpr std::uint8_t ceSetBaudRate = 1;
@@ -170,4 +171,7 @@ private:
     std::string openFailure;
     bool refusedInUse = false;
     std::unique_ptr<TPortLock> lock;
+    // What the platform's file keeps of an open port beyond a descriptor (Windows: the handle
+    // and the DCB with the fields copied from the port); unused on POSIX.
+    std::unique_ptr<TPortSystemState> system;
 };

@@ -422,6 +422,8 @@ std::string CommErrorReason(const ECommError& error, const std::string& portName
     return text;
 }
 
+struct TPortSystemState {};
+
 TCommPort::TCommPort() = default;
 
 TCommPort::~TCommPort() {

@@ -1,10 +1,20 @@
 // SPDX-License-Identifier: MIT
 #include "CommThread.h"
 
-#include "Application.h"
-#include "Dialogs.h"
+#include "ApplicationCore.h"
 #include "Exceptions.h"
 #include "UiThread.h"
+
+#include <cstdio>
+
+namespace {
+
+// Without an application object nothing can be shown, so it counts as ending.
+bool ApplicationTerminating() {
+    return !ApplicationCore || ApplicationCore->Terminated();
+}
+
+} // namespace
 
 TCommThread::TCommThread(TCommThreadHost& host, const std::string& portName, std::int32_t baudRate,
                          TCommThreadJournal* journal)
@@ -37,8 +47,11 @@ void TCommThread::StopComm() {
     try {
         port.CloseCommPort();
     } catch (const ECommError&) {
-        MessageBox(nullptr, "Error closing comm port.", Application ? Application->Title : std::string(), mbOK, miNone,
-                   mrOk);
+        constexpr const char* closeFailed = "Error closing comm port.";
+        if (ApplicationCore)
+            ApplicationCore->ShowMessage(closeFailed);
+        else
+            std::fprintf(stderr, "%s\n", closeFailed);
     }
 }
 
@@ -88,7 +101,7 @@ void TCommThread::Execute() {
 void TCommThread::ParkAsFailed() {
     Suspend();
     Synchronize([this] {
-        if (!Application->Terminated() && !Terminated())
+        if (!ApplicationTerminating() && !Terminated())
             host.PortFailed(this);
     });
 }
@@ -98,8 +111,8 @@ void TCommThread::ReportError(const std::exception_ptr& error) {
     if (!reportedErrors.insert(ExceptionMessage(error)).second)
         return;
     PostToUiThread([error] {
-        if (Application && !Application->Terminated())
-            Application->ShowException(error);
+        if (!ApplicationTerminating())
+            ApplicationCore->ShowException(error);
     });
 }
 
@@ -151,13 +164,13 @@ bool TCommThread::Pass() {
 }
 
 void TCommThread::AnnounceDevice() {
-    if (!Application->Terminated() && !Terminated())
+    if (!ApplicationTerminating() && !Terminated())
         host.SelectPort(this);
 }
 
 void TCommThread::ShowGroup(bool& shown) {
     shown = false;
-    if (Application->Terminated() || Terminated())
+    if (ApplicationTerminating() || Terminated())
         return;
     host.ReceiveGroupText(reportText);
     shown = true;

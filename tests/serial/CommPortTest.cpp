@@ -4,6 +4,7 @@
 #include "CommPortPosixTesting.h"
 #include "ForeignProgram.h"
 #include "LineSpeedProbe.h"
+#include "PortContract.h"
 #include "PortLock.h"
 #include "PseudoTerminal.h"
 
@@ -801,6 +802,19 @@ TEST_F(CommPortTest, ReasonOfARealFailedOpen) {
     const ECommError error = CaughtError([&] { port.OpenCommPort(); });
     EXPECT_EQ(CommErrorReason(error, port.GetPortName(), port.GetDevicePath()),
               "COM2 (" + (portDir.path / "COM2").string() + "): not a serial port");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(CommPortTest, KeepsTheContractEveryPlatformKeeps) {
+    const auto device = Attach(5);
+    for (const port_contract::Row& row : port_contract::Rows()) {
+        SCOPED_TRACE(row.name);
+        TCommPort port;
+        row.check(port, "COM5", "COM6");
+    }
 }
 
 } // namespace

@@ -50,10 +50,12 @@ TApplication::TApplication(int& argc, char** argv) {
     dispatcher = std::make_unique<Dispatcher>();
     AttachUiThread(dispatcher.get());
     Application = this;
+    ApplicationCore = this;
 }
 
 TApplication::~TApplication() {
     DetachUiThread();
+    ApplicationCore = nullptr;
     Application = nullptr;
     dispatcher.reset();
     ownApplication.reset();
@@ -111,14 +113,11 @@ void TApplication::HandleException() {
         ShowException(error);
 }
 
-void CallGuarded(const std::function<void()>& call) {
+void TApplication::ShowMessage(const std::string& text) {
     try {
-        call();
+        MessageBox(nullptr, text, Title, mbOK, miNone, mrOk);
     } catch (...) {
-        if (Application)
-            Application->HandleException();
-        else
-            qWarning("%s", ExceptionMessage(std::current_exception()).c_str());
+        qWarning("%s", text.c_str());
     }
 }
 
