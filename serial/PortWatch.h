@@ -26,7 +26,7 @@ public:
     static constexpr auto retryInterval = std::chrono::seconds(3);
 
     // Starts watching; `changed` runs on the watch's thread and must not block for long. When
-    // the system refuses every way of watching, `changed` is still called after RetryLater.
+    // the system refuses the events, `changed` is called every retryInterval instead.
     TPortWatch(const TPortRoots& roots, std::function<void()> changed);
     // Stops the thread and waits for it (and so for a `changed` that is running).
     ~TPortWatch();
@@ -39,7 +39,7 @@ public:
     void RetryLater();
 
     // Whether device events reach this watch (false when the system refused the socket or the
-    // inotify watch: then only RetryLater brings `changed`).
+    // inotify watch).
     bool Watching() const;
 
 private:

@@ -137,7 +137,11 @@ void TPortWatch::Impl::Run() {
     while (!stopping) {
         std::optional<Clock::time_point> retry;
         {
+            // Without events the ports are looked at every retryInterval instead: slower to
+            // notice an adapter, but it is noticed.
             const std::lock_guard lock(mutex);
+            if (!watching && !retryDue)
+                retryDue = Clock::now() + retryInterval;
             retry = retryDue;
         }
         const auto due = Earliest(Earliest(settleDue, nodeSetupDue), retry);
