@@ -15,4 +15,6 @@ std::string DescribeUnopenableSlots(const std::vector<std::string>& slotNames) {
     return DescribeUnopenablePorts(SystemPortRoots(), static_cast<std::uint32_t>(slotNames.size()));
 }
 
-TPortRoots WatchedPortRoots() { return SystemPortRoots(); }
+TPortRoots WatchedPortRoots() {
+    return SystemPortRoots();
+}

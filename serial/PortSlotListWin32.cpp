@@ -7,7 +7,9 @@
 
 #include <windows.h>
 
-std::vector<std::string> CurrentPortSlotNames() { return SystemPortSlotNames(); }
+std::vector<std::string> CurrentPortSlotNames() {
+    return SystemPortSlotNames();
+}
 
 std::string DescribeUnopenableSlots(const std::vector<std::string>& slotNames) {
     std::string lines;
@@ -28,11 +30,13 @@ std::string DescribeUnopenableSlots(const std::vector<std::string>& slotNames) {
                 (error.osError == ERROR_FILE_NOT_FOUND || error.osError == ERROR_PATH_NOT_FOUND))
                 continue;
             anyFound = true;
-            lines += (lines.empty() ? "" : "\n") +
-                     CommErrorReason(error, name, PortDevicePath(name), port.GetOpenFailure());
+            lines +=
+                (lines.empty() ? "" : "\n") + CommErrorReason(error, name, PortDevicePath(name), port.GetOpenFailure());
         }
     }
     return anyFound ? lines : "No serial ports were found.";
 }
 
-TPortRoots WatchedPortRoots() { return {}; }
+TPortRoots WatchedPortRoots() {
+    return {};
+}

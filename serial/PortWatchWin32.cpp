@@ -51,4 +51,6 @@ TPortWatch::~TPortWatch() {
 
 void TPortWatch::RetryLater() {}
 
-bool TPortWatch::Watching() const { return false; }
+bool TPortWatch::Watching() const {
+    return false;
+}
