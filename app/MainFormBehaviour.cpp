@@ -94,12 +94,14 @@ std::string TMainFormBehaviour::SlotName(const std::vector<std::string>& names, 
 }
 
 void TMainFormBehaviour::NameClosedSlots() {
-    // Where the system lists its ports (Windows), a slot whose port is closed takes the name
-    // the list has for it now, so that an adapter plugged in since is found; an open port keeps
-    // its slot and name.
+    // Where the system's list of ports changed (Windows), a slot whose port is closed takes the
+    // name the list has for it now, so that an adapter plugged in since is found; an open port
+    // keeps its slot and name. A slot the list did not change keeps what the settings gave it.
+    const std::vector<std::string> before = slotNames;
     slotNames = CurrentPortSlotNames();
     for (int slot = 0; slot < portCount; ++slot)
-        commThreads[static_cast<std::size_t>(slot)]->RenamePort(SlotName(slotNames, slot));
+        if (SlotName(slotNames, slot) != SlotName(before, slot))
+            commThreads[static_cast<std::size_t>(slot)]->RenamePort(SlotName(slotNames, slot));
 }
 
 bool TMainFormBehaviour::Rescan() {
@@ -195,7 +197,9 @@ TStatusTexts TMainFormBehaviour::actStatusBar1Update() const {
     for (int slot = 0; slot < portCount; ++slot) {
         const TCommThread& thread = *commThreads[static_cast<std::size_t>(slot)];
         if (thread.IsPortOpen()) {
-            const std::string label = thread.GetPort().GetPortName();
+            // The slot's name in the system's list ("COM1".."COM16" on Linux, whatever port the
+            // settings put on it; the port's own name on Windows).
+            const std::string label = SlotName(slotNames, slot);
             ports += " " + label;
             const std::string description = thread.GetPort().GetDeviceDescription();
             devices += (devices.empty() ? "" : "\n") + label + ": " + thread.GetPort().GetDeviceName() +
