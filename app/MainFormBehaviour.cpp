@@ -2,7 +2,7 @@
 #include "MainFormBehaviour.h"
 
 #include "Exceptions.h"
-#include "PortNames.h"
+#include "PortSlotList.h"
 #include "PrintLayout.h"
 #include "TextRules.h"
 
@@ -23,14 +23,14 @@ TMainFormBehaviour::TMainFormBehaviour(TMainFormView& view, std::string journalF
     receiveJournal = std::make_unique<TReceiveJournal>(std::move(journalFolder), [this](const TJournalError& error) {
         this->view.PostToWindow([this, error] { ShowJournalFailure(error); });
     });
+    slotNames = CurrentPortSlotNames();
     for (int slot = 0; slot < portCount; ++slot)
-        commThreads[static_cast<std::size_t>(slot)] =
-            std::make_unique<TCommThread>(static_cast<TCommThreadHost&>(*this), "COM" + std::to_string(slot + 1),
-                                          defaultBaudRate, &receiveJournal->Slot(slot));
+        commThreads[static_cast<std::size_t>(slot)] = std::make_unique<TCommThread>(
+            static_cast<TCommThreadHost&>(*this), SlotName(slotNames, slot), defaultBaudRate, &receiveJournal->Slot(slot));
     // While listening, ports that could not be opened are tried again when the system's ports
     // change, so that an adapter plugged in after the start, or plugged back in, is listened to
     // as well; and one that another program held, when that program lets it go.
-    portWatch = std::make_unique<TPortWatch>(SystemPortRoots(), [this] { this->view.PostToWindow([this] { Rescan(); }); });
+    portWatch = std::make_unique<TPortWatch>(WatchedPortRoots(), [this] { this->view.PostToWindow([this] { Rescan(); }); });
 }
 
 TMainFormBehaviour::~TMainFormBehaviour() {
@@ -76,10 +76,10 @@ void TMainFormBehaviour::ShowJournalFailure(const TJournalError& error) {
 void TMainFormBehaviour::ListenOnNewPorts() {
     if (!listening || portChosen || view.Terminating())
         return;
-    RefreshSerialPorts();
+    NameClosedSlots();
     bool held = false;
     for (auto& thread : commThreads)
-        if (!thread->IsPortOpen()) {
+        if (!thread->IsPortOpen() && !thread->GetPort().GetPortName().empty()) {
             thread->StartComm();
             held = held || thread->GetPort().OpenRefusedInUse();
         }
@@ -87,6 +87,21 @@ void TMainFormBehaviour::ListenOnNewPorts() {
     if (held && portWatch)
         portWatch->RetryLater();
     UpdateAnyPortOpen();
+}
+
+std::string TMainFormBehaviour::SlotName(const std::vector<std::string>& names, int slot) {
+    return static_cast<std::size_t>(slot) < names.size() ? names[static_cast<std::size_t>(slot)] : std::string();
+}
+
+void TMainFormBehaviour::NameClosedSlots() {
+    // Where the system's list of ports changed (Windows), a slot whose port is closed takes the
+    // name the list has for it now, so that an adapter plugged in since is found; an open port
+    // keeps its slot and name. A slot the list did not change keeps what the settings gave it.
+    const std::vector<std::string> before = slotNames;
+    slotNames = CurrentPortSlotNames();
+    for (int slot = 0; slot < portCount; ++slot)
+        if (SlotName(slotNames, slot) != SlotName(before, slot))
+            commThreads[static_cast<std::size_t>(slot)]->RenamePort(SlotName(slotNames, slot));
 }
 
 bool TMainFormBehaviour::Rescan() {
@@ -121,9 +136,9 @@ bool TMainFormBehaviour::UpdateAnyPortOpen() {
 
 void TMainFormBehaviour::actConnectExecute() {
     for (;;) {
-        RefreshSerialPorts();
+        NameClosedSlots();
         for (auto& thread : commThreads)
-            if (!portChosen)
+            if (!portChosen && !thread->GetPort().GetPortName().empty())
                 thread->StartComm();
         if (UpdateAnyPortOpen()) {
             listening = true;
@@ -136,7 +151,7 @@ void TMainFormBehaviour::actConnectExecute() {
         // user may not use serial ports yet).
         const TViewAnswer answer = view.ShowMessage({"No COM port can be opened. Retry?", "Retry",
                                                      TViewButtons::retryCancel, TViewIcon::question, TViewAnswer::retry,
-                                                     DescribeUnopenablePorts(SystemPortRoots(), portCount)});
+                                                     DescribeUnopenableSlots(slotNames)});
         if (answer == TViewAnswer::cancel) {
             view.Terminate();
             return;
@@ -182,7 +197,9 @@ TStatusTexts TMainFormBehaviour::actStatusBar1Update() const {
     for (int slot = 0; slot < portCount; ++slot) {
         const TCommThread& thread = *commThreads[static_cast<std::size_t>(slot)];
         if (thread.IsPortOpen()) {
-            const std::string label = "COM" + std::to_string(slot + 1);
+            // The slot's name in the system's list ("COM1".."COM16" on Linux, whatever port the
+            // settings put on it; the port's own name on Windows).
+            const std::string label = SlotName(slotNames, slot);
             ports += " " + label;
             const std::string description = thread.GetPort().GetDeviceDescription();
             devices += (devices.empty() ? "" : "\n") + label + ": " + thread.GetPort().GetDeviceName() +

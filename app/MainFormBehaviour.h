@@ -84,6 +84,9 @@ private:
     int OpenPortCount() const;
     void StopThreads();
     void ListenOnNewPorts();
+    // Gives every closed slot the system's current name for it (see PortSlotList.h).
+    void NameClosedSlots();
+    static std::string SlotName(const std::vector<std::string>& names, int slot);
     void ShowJournalFailure(const TJournalError& error);
 
     TMainFormView& view;
@@ -100,4 +103,5 @@ private:
     // went away.
     bool listening = false;
     std::unique_ptr<TPortWatch> portWatch;
+    std::vector<std::string> slotNames; // as of the latest connect or rescan
 };

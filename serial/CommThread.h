@@ -76,6 +76,12 @@ public:
     // when closing fails).
     void StopComm();
     void ApplySettings(std::int32_t baudRate, const std::string& portName);
+    // Names the port that the next StartComm opens, without opening it. Only while the port is
+    // closed (the body is paused then); ignored while it is open.
+    void RenamePort(const std::string& portName) {
+        if (!port.IsOpen())
+            port.SetPortName(portName);
+    }
 
     bool IsPortOpen() const { return port.IsOpen(); }
     bool IsDeviceRecognised() const { return decoder.IsRecognised(); }

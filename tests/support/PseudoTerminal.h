@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "TempDir.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -12,26 +14,6 @@
 #include <poll.h>
 #include <pty.h>
 #include <unistd.h>
-
-// A fresh temporary folder, removed with everything in it when the object goes.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tavro-serial-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::filesystem::path path;
-};
 
 // A folder of COMn links that the ports of this test process resolve their names in, so that
 // nothing can reach the machine's own serial ports, and a lock folder of its own in place of
