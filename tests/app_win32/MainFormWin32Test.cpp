@@ -113,4 +113,38 @@ TEST_F(MainFormWin32, CloseEndsTheMessageLoopAndPostedCallsRun) {
     EXPECT_TRUE(form.Terminating());
 }
 
+// Presses `key` in the settings dialog once it is open.
+UINT pressedKey = 0;
+void CALLBACK PressKeyInSettings(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND dialog = FindWindowA("#32770", "CommSettingsForm");
+    if (!dialog)
+        return;
+    KillTimer(nullptr, timer);
+    HWND focus = GetFocus();
+    PostMessageA(focus ? focus : dialog, WM_KEYDOWN, pressedKey, 0);
+}
+
+TEST_F(MainFormWin32, SettingsDialogTakesEnterAsOkAndEscapeAsCancel) {
+    struct Case {
+        const char* name;
+        UINT key;
+        std::optional<TPortSettings> expected;
+    };
+    const Case cases[] = {
+        {"Enter in the port list", VK_RETURN, TPortSettings{"COM3", 19200}},
+        {"Escape", VK_ESCAPE, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        pressedKey = c.key;
+        SetTimer(nullptr, 0, 50, PressKeyInSettings);
+        const std::optional<TPortSettings> chosen = form.AskPortSettings("COM3", 19200);
+        ASSERT_EQ(chosen.has_value(), c.expected.has_value());
+        if (chosen) {
+            EXPECT_EQ(chosen->portName, c.expected->portName);
+            EXPECT_EQ(chosen->baudRate, c.expected->baudRate);
+        }
+    }
+}
+
 } // namespace
