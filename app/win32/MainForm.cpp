@@ -1,0 +1,736 @@
+// SPDX-License-Identifier: MIT
+#include "MainForm.h"
+
+#include "ApplicationWin32.h"
+#include "Exceptions.h"
+#include "Resource.h"
+#include "SaveReplacing.h"
+#include "UiThread.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+namespace {
+
+constexpr char windowClassName[] = "TavroMainForm";
+constexpr char progressClassName[] = "TavroProgress";
+constexpr int statusPanelWidth = 320;
+constexpr int toolButtonSize = 39;
+constexpr int counterLabelWidth = 200;
+constexpr UINT_PTR counterLabelId = 50;
+
+struct TToolButton {
+    int command;
+    int icon;
+    const char* hint;
+    bool hidden;
+};
+
+// As on Linux: the help button belongs to the tool bar but is hidden, and a gap of 63 pixels
+// stands before "Clear".
+constexpr TToolButton toolButtons[] = {
+    {ID_FILE_OPEN, IDI_TOOL_OPEN, "Open file", false},  {ID_FILE_SAVEAS, IDI_TOOL_SAVE, "Save as", false},
+    {ID_FILE_PRINT, IDI_TOOL_PRINT, "Print", false},    {ID_SET_FONT, IDI_TOOL_FONT, "Select font", false},
+    {ID_HELP_BUTTON, IDI_TOOL_HELP, "Help", true},      {0, -1, nullptr, false},
+    {ID_CLEAR, IDI_TOOL_CLEAR, "Clear", false},
+};
+
+std::string WindowText(HWND control) {
+    const int length = GetWindowTextLengthA(control);
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    const int copied = GetWindowTextA(control, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(std::max(copied, 0)));
+    return text;
+}
+
+// The edit control keeps CR LF between lines; a lone CR or LF of a file becomes one too.
+std::string WithCrLf(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r') {
+            out += "\r\n";
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else if (c == '\n') {
+            out += "\r\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Progress of long work: shown only once the work has taken half a second, with Cancel.
+class TWin32Work : public TViewWork {
+public:
+    TWin32Work(TWin32Application& application, HWND owner, std::string text, int maximum)
+        : application(application), owner(owner), text(std::move(text)), maximum(maximum),
+          started(std::chrono::steady_clock::now()) {}
+    ~TWin32Work() override {
+        if (dialog) {
+            EnableWindow(owner, TRUE);
+            DestroyWindow(dialog);
+        }
+    }
+    TWin32Work(const TWin32Work&) = delete;
+    TWin32Work& operator=(const TWin32Work&) = delete;
+
+    bool Step(int value) override {
+        if (!dialog && std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(500))
+            Show();
+        if (progress)
+            SendMessageA(progress, PBM_SETPOS, static_cast<WPARAM>(value), 0);
+        // Runs the receivers' calls and the Cancel button's click.
+        application.ProcessMessages();
+        return !cancelled;
+    }
+    void SetMaximum(int value) override {
+        maximum = value;
+        if (progress)
+            SendMessageA(progress, PBM_SETRANGE32, 0, maximum);
+    }
+    void SetText(const std::string& value) override {
+        text = value;
+        if (label)
+            SetWindowTextA(label, text.c_str());
+    }
+
+private:
+    static LRESULT CALLBACK ProgressProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<TWin32Work*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+        if (self && ((message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) || message == WM_CLOSE)) {
+            self->cancelled = true;
+            return 0;
+        }
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+
+    void Show() {
+        const HINSTANCE instance = GetModuleHandleA(nullptr);
+        WNDCLASSEXA windowClass{};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.lpfnWndProc = ProgressProc;
+        windowClass.hInstance = instance;
+        windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        windowClass.lpszClassName = progressClassName;
+        RegisterClassExA(&windowClass); // a second time fails harmlessly: the class is there
+        RECT ownerRect{};
+        GetWindowRect(owner, &ownerRect);
+        dialog = CreateWindowExA(WS_EX_DLGMODALFRAME, progressClassName, "Tavro", WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                                 ownerRect.left + 60, ownerRect.top + 120, 400, 140, owner, nullptr, instance, nullptr);
+        if (!dialog)
+            return; // the work goes on without progress rather than failing
+        SetWindowLongPtrA(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        label = CreateWindowExA(0, "STATIC", text.c_str(), WS_CHILD | WS_VISIBLE, 12, 10, 370, 20, dialog, nullptr,
+                                instance, nullptr);
+        progress = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 12, 36, 370, 18, dialog, nullptr,
+                                   instance, nullptr);
+        SendMessageA(progress, PBM_SETRANGE32, 0, maximum);
+        CreateWindowExA(0, "BUTTON", "Cancel", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 290, 64, 90, 26, dialog,
+                        reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDCANCEL)), instance, nullptr);
+        EnableWindow(owner, FALSE);
+        ShowWindow(dialog, SW_SHOW);
+    }
+
+    TWin32Application& application;
+    HWND owner;
+    std::string text;
+    int maximum;
+    std::chrono::steady_clock::time_point started;
+    HWND dialog = nullptr, label = nullptr, progress = nullptr;
+    bool cancelled = false;
+};
+
+// The port settings dialog's state while it is open.
+struct TSettingsDialog {
+    std::string portName;
+    std::string baudRate;
+    bool rateChosen = false;
+};
+
+const char* const portNames[] = {"COM1", "COM2", "COM3", "COM4"};
+const char* const baudRates[] = {"110",   "300",   "600",   "1200",  "2400",   "4800",   "9600",  "14400",
+                                 "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
+
+void SelectText(HWND box, const std::string& text) {
+    const LRESULT index = SendMessageA(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                       reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageA(box, CB_SETCURSEL, index == CB_ERR ? static_cast<WPARAM>(-1) : static_cast<WPARAM>(index), 0);
+}
+
+std::string SelectedText(HWND box) {
+    const LRESULT index = SendMessageA(box, CB_GETCURSEL, 0, 0);
+    if (index == CB_ERR)
+        return {};
+    const LRESULT length = SendMessageA(box, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    std::string text(static_cast<std::size_t>(std::max<LRESULT>(length, 0)) + 1, '\0');
+    SendMessageA(box, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}
+
+INT_PTR CALLBACK SettingsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* state = reinterpret_cast<TSettingsDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    switch (message) {
+    case WM_INITDIALOG: {
+        state = reinterpret_cast<TSettingsDialog*>(lParam);
+        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+        HWND portBox = GetDlgItem(dialog, IDC_PORTBOX), baudBox = GetDlgItem(dialog, IDC_BAUDBOX);
+        for (const char* name : portNames)
+            SendMessageA(portBox, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+        for (const char* rate : baudRates)
+            SendMessageA(baudBox, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(rate));
+        SelectText(portBox, state->portName);
+        SelectText(baudBox, state->baudRate);
+        return TRUE;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK: // the "Ok" button, and Enter wherever the focus is but on "Cancel" or "Default"
+            if (HWND focus = GetFocus(); focus == GetDlgItem(dialog, IDCANCEL)) {
+                EndDialog(dialog, IDCANCEL);
+                return TRUE;
+            } else if (focus == GetDlgItem(dialog, IDC_DEFAULT)) {
+                SendMessageA(dialog, WM_COMMAND, IDC_DEFAULT, 0);
+                return TRUE;
+            }
+            state->portName = SelectedText(GetDlgItem(dialog, IDC_PORTBOX));
+            state->baudRate = SelectedText(GetDlgItem(dialog, IDC_BAUDBOX));
+            EndDialog(dialog, IDOK);
+            return TRUE;
+        case IDCANCEL:
+            EndDialog(dialog, IDCANCEL);
+            return TRUE;
+        case IDC_DEFAULT:
+            SelectText(GetDlgItem(dialog, IDC_PORTBOX), "COM1");
+            SelectText(GetDlgItem(dialog, IDC_BAUDBOX), "9600");
+            return TRUE;
+        }
+        break;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+TMainForm::TMainForm(TWin32Application& application) : application(application) {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    const HINSTANCE instance = GetModuleHandleA(nullptr);
+    WNDCLASSEXA windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_TAVRO));
+    windowClass.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszMenuName = MAKEINTRESOURCEA(IDR_MAINMENU);
+    windowClass.lpszClassName = windowClassName;
+    if (!RegisterClassExA(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        throw Exception("Cannot register the main window (error " + std::to_string(GetLastError()) + ")");
+    accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
+    // Outer size 577 x 550 at 229, 106, as the window was drawn.
+    window = CreateWindowExA(0, windowClassName, "Tavro", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 229, 106, 577, 550,
+                             nullptr, nullptr, instance, this);
+    if (!window)
+        throw Exception("Cannot create the main window (error " + std::to_string(GetLastError()) + ")");
+    application.MainWindow = window;
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+}
+
+TMainForm::~TMainForm() {
+    // The behaviour's threads end before the controls they draw on go.
+    commands.reset();
+    *alive = false;
+    if (application.MainWindow == window)
+        application.MainWindow = nullptr;
+    if (window)
+        DestroyWindow(window);
+    if (toolImages)
+        ImageList_Destroy(toolImages);
+    for (HFONT font : {memoFont, counterFont})
+        if (font)
+            DeleteObject(font);
+}
+
+void TMainForm::Attach(std::unique_ptr<TMainFormCommands> behaviour) {
+    commands = std::move(behaviour);
+    commands->Start();
+    UpdateStates();
+}
+
+void TMainForm::Run() {
+    MSG message;
+    while (!application.Terminated()) {
+        if (updatePending && !PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE)) {
+            // The queue is empty: the burst is over.
+            updatePending = false;
+            UpdateStates();
+            continue;
+        }
+        if (GetMessageA(&message, nullptr, 0, 0) <= 0)
+            break;
+        updatePending = true;
+        if (window && TranslateAcceleratorA(window, accelerators, &message))
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+void TMainForm::UpdateStates() {
+    if (!window)
+        return;
+    const HMENU menu = GetMenu(window);
+    auto enable = [this, menu](int command, bool enabled) {
+        EnableMenuItem(menu, static_cast<UINT>(command), MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+        SendMessageA(toolBar, TB_ENABLEBUTTON, static_cast<WPARAM>(command), MAKELPARAM(enabled ? TRUE : FALSE, 0));
+    };
+    const bool attached = commands != nullptr;
+    enable(ID_COM_CONNECT, attached && commands->ConnectEnabled());
+    enable(ID_COM_DISCONNECT, attached && commands->DisconnectEnabled());
+    enable(ID_CLEAR, attached && commands->ClearEnabled());
+    if (attached) {
+        const std::array<std::string, 2> panels = commands->StatusPanels();
+        for (std::size_t i = 0; i < panels.size(); ++i)
+            if (StatusText(static_cast<int>(i)) != panels[i])
+                SendMessageA(statusBar, SB_SETTEXTA, i, reinterpret_cast<LPARAM>(panels[i].c_str()));
+    }
+}
+
+std::string TMainForm::StatusText(int panel) const {
+    const LRESULT length = SendMessageA(statusBar, SB_GETTEXTLENGTHA, static_cast<WPARAM>(panel), 0);
+    std::string text(LOWORD(length) + 1u, '\0');
+    SendMessageA(statusBar, SB_GETTEXTA, static_cast<WPARAM>(panel), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}
+
+std::string TMainForm::CounterText() const {
+    return WindowText(counterLabel);
+}
+
+std::string TMainForm::Text() const {
+    return WindowText(memo);
+}
+
+// ---- Window procedure ----
+
+LRESULT CALLBACK TMainForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<TMainForm*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        self->window = hwnd;
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<TMainForm*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (!self)
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    try {
+        return self->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        // An error escaping a handler would cross the system's frames: shown here instead.
+        self->application.ShowException(std::current_exception());
+        return 0;
+    }
+}
+
+LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        OnCreate();
+        return 0;
+    case WM_SIZE:
+        OnSize(LOWORD(lParam), HIWORD(lParam));
+        return 0;
+    case WM_GETMINMAXINFO:
+        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {300, 300};
+        return 0;
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam));
+        return 0;
+    case WM_NOTIFY:
+        return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
+    case WM_CTLCOLORSTATIC:
+        // The read-only text view is drawn black on white like an editable one.
+        if (reinterpret_cast<HWND>(lParam) == memo) {
+            SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
+            SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOWTEXT));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+        }
+        break;
+    case WM_CLOSE:
+        OnClose();
+        return 0;
+    case WM_DESTROY:
+        window = nullptr;
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void TMainForm::OnCreate() {
+    const HINSTANCE instance = GetModuleHandleA(nullptr);
+    // The hidden menus stay in the resource, and their commands in the accelerators and the
+    // window procedure; only the bar does not show them.
+    const HMENU menu = GetMenu(window);
+    while (GetMenuItemCount(menu) > 1)
+        DeleteMenu(menu, 1, MF_BYPOSITION);
+    DrawMenuBar(window);
+
+    CreateToolBar();
+
+    memo = CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "",
+                           WS_CHILD | WS_VISIBLE | WS_HSCROLL | WS_VSCROLL | ES_MULTILINE | ES_READONLY |
+                               ES_AUTOHSCROLL | ES_AUTOVSCROLL | ES_NOHIDESEL,
+                           0, 0, 0, 0, window, nullptr, instance, nullptr);
+    // The default limit is 32 KB; the view holds a whole session.
+    SendMessageA(memo, EM_SETLIMITTEXT, textCapacity, 0);
+    memoFont = CreateFontA(-15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "Arial");
+    SendMessageA(memo, WM_SETFONT, reinterpret_cast<WPARAM>(memoFont), FALSE);
+
+    statusBar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window,
+                                nullptr, instance, nullptr);
+    const int edges[] = {statusPanelWidth, -1};
+    SendMessageA(statusBar, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(edges));
+}
+
+void TMainForm::CreateToolBar() {
+    const HINSTANCE instance = GetModuleHandleA(nullptr);
+    toolBar = CreateWindowExA(0, TOOLBARCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS |
+                                  CCS_TOP | CCS_NODIVIDER,
+                              0, 0, 0, 0, window, nullptr, instance, nullptr);
+    SendMessageA(toolBar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    toolImages = ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 6, 0);
+    std::vector<TBBUTTON> buttons;
+    for (const TToolButton& spec : toolButtons) {
+        TBBUTTON button{};
+        if (spec.command == 0) {
+            button.iBitmap = 63 - 8; // the gap before "Clear"
+            button.fsStyle = BTNS_SEP;
+        } else {
+            auto icon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(spec.icon), IMAGE_ICON, 32, 32, 0));
+            button.iBitmap = icon ? ImageList_AddIcon(toolImages, icon) : I_IMAGENONE;
+            if (icon)
+                DestroyIcon(icon);
+            button.idCommand = spec.command;
+            button.fsState = static_cast<BYTE>(TBSTATE_ENABLED | (spec.hidden ? TBSTATE_HIDDEN : 0));
+            button.fsStyle = BTNS_BUTTON;
+        }
+        buttons.push_back(button);
+    }
+    SendMessageA(toolBar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(toolImages));
+    SendMessageA(toolBar, TB_SETBUTTONSIZE, 0, MAKELPARAM(toolButtonSize, 38));
+    SendMessageA(toolBar, TB_ADDBUTTONSA, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
+    SendMessageA(toolBar, TB_AUTOSIZE, 0, 0);
+
+    // The group counter, right of the last button, in a large font.
+    RECT last{};
+    SendMessageA(toolBar, TB_GETITEMRECT, buttons.size() - 1, reinterpret_cast<LPARAM>(&last));
+    counterLabel = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_CENTERIMAGE, last.right + 4,
+                                   0, counterLabelWidth, 38, toolBar,
+                                   reinterpret_cast<HMENU>(counterLabelId), instance, nullptr);
+    counterFont = CreateFontA(-20, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                              CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "MS Sans Serif");
+    SendMessageA(counterLabel, WM_SETFONT, reinterpret_cast<WPARAM>(counterFont), FALSE);
+}
+
+void TMainForm::OnSize(int width, int height) {
+    SendMessageA(toolBar, TB_AUTOSIZE, 0, 0);
+    SendMessageA(statusBar, WM_SIZE, 0, 0);
+    RECT toolRect{}, statusRect{};
+    GetWindowRect(toolBar, &toolRect);
+    GetWindowRect(statusBar, &statusRect);
+    const int top = toolRect.bottom - toolRect.top;
+    const int bottom = statusRect.bottom - statusRect.top;
+    MoveWindow(memo, 0, top, width, std::max(0, height - top - bottom), TRUE);
+}
+
+void TMainForm::RunCommand(void (TMainFormCommands::*command)()) {
+    if (commands)
+        (commands.get()->*command)();
+}
+
+void TMainForm::OnCommand(int id) {
+    switch (id) {
+    case ID_FILE_OPEN:
+        RunCommand(&TMainFormCommands::FileOpen);
+        break;
+    case ID_FILE_SAVEAS:
+        RunCommand(&TMainFormCommands::FileSaveAs);
+        break;
+    case ID_FILE_PRINT:
+        RunCommand(&TMainFormCommands::Print);
+        break;
+    case ID_FILE_EXIT:
+        OnClose();
+        break;
+    case ID_COM_CONNECT:
+        RunCommand(&TMainFormCommands::Connect);
+        break;
+    case ID_COM_DISCONNECT:
+        RunCommand(&TMainFormCommands::Disconnect);
+        break;
+    case ID_COM_SETTING:
+        RunCommand(&TMainFormCommands::Setting);
+        break;
+    case ID_CLEAR:
+        RunCommand(&TMainFormCommands::Clear);
+        break;
+    default:
+        // The font button, the language and help items, and the hidden help button: as on
+        // Linux, nothing yet.
+        break;
+    }
+}
+
+LRESULT TMainForm::OnNotify(NMHDR& header) {
+    if (header.code == TTN_GETDISPINFOA) {
+        auto& info = reinterpret_cast<NMTTDISPINFOA&>(header);
+        for (const TToolButton& spec : toolButtons)
+            if (spec.command != 0 && static_cast<UINT_PTR>(spec.command) == header.idFrom)
+                info.lpszText = const_cast<char*>(spec.hint);
+    }
+    return 0;
+}
+
+void TMainForm::OnClose() {
+    application.Terminate();
+}
+
+// ---- The view the behaviour draws on ----
+
+void TMainForm::AppendLines(const std::vector<std::string>& lines) {
+    if (lines.empty())
+        return;
+    std::string text;
+    const bool endsWithLineEnd = EndsWithLineEnd() || GetWindowTextLengthA(memo) == 0;
+    if (!endsWithLineEnd)
+        text += "\r\n";
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i)
+            text += "\r\n";
+        text += lines[i];
+    }
+    if (endsWithLineEnd)
+        text += "\r\n";
+    SendMessageA(memo, WM_SETREDRAW, FALSE, 0);
+    const int end = GetWindowTextLengthA(memo);
+    SendMessageA(memo, EM_SETSEL, static_cast<WPARAM>(end), end);
+    SendMessageA(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    const int newEnd = GetWindowTextLengthA(memo);
+    SendMessageA(memo, EM_SETSEL, static_cast<WPARAM>(newEnd), newEnd);
+    SendMessageA(memo, WM_SETREDRAW, TRUE, 0);
+    SendMessageA(memo, EM_SCROLLCARET, 0, 0);
+    SendMessageA(memo, WM_HSCROLL, SB_LEFT, 0);
+    InvalidateRect(memo, nullptr, TRUE);
+}
+
+void TMainForm::ClearText() {
+    SetWindowTextA(memo, "");
+}
+
+int TMainForm::LineCount() const {
+    if (GetWindowTextLengthA(memo) == 0)
+        return 0;
+    const auto lines = static_cast<int>(SendMessageA(memo, EM_GETLINECOUNT, 0, 0));
+    return EndsWithLineEnd() ? lines - 1 : lines;
+}
+
+bool TMainForm::EndsWithLineEnd() const {
+    const auto lines = static_cast<int>(SendMessageA(memo, EM_GETLINECOUNT, 0, 0));
+    if (GetWindowTextLengthA(memo) == 0 || lines < 2)
+        return false;
+    const LRESULT start = SendMessageA(memo, EM_LINEINDEX, static_cast<WPARAM>(lines - 1), 0);
+    return SendMessageA(memo, EM_LINELENGTH, static_cast<WPARAM>(start), 0) == 0;
+}
+
+std::string TMainForm::LineText(int line) const {
+    const LRESULT start = SendMessageA(memo, EM_LINEINDEX, static_cast<WPARAM>(line), 0);
+    if (start < 0)
+        return {};
+    const auto length = static_cast<std::size_t>(SendMessageA(memo, EM_LINELENGTH, static_cast<WPARAM>(start), 0));
+    // EM_GETLINE takes the buffer's size in its first word and needs room for it.
+    std::string text(std::max<std::size_t>(length, sizeof(WORD)), '\0');
+    *reinterpret_cast<WORD*>(text.data()) = static_cast<WORD>(std::min<std::size_t>(text.size(), 0xFFFF));
+    const LRESULT copied = SendMessageA(memo, EM_GETLINE, static_cast<WPARAM>(line), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(std::max<LRESULT>(copied, 0)));
+    return text;
+}
+
+void TMainForm::SetCounterText(const std::string& text) {
+    SetWindowTextA(counterLabel, text.c_str());
+}
+
+TViewAnswer TMainForm::ShowMessage(const TViewMessage& message) {
+    UINT type = message.icon == TViewIcon::warning ? MB_ICONWARNING : MB_ICONQUESTION;
+    switch (message.buttons) {
+    case TViewButtons::ok:
+        type |= MB_OK;
+        break;
+    case TViewButtons::okCancel:
+        type |= MB_OKCANCEL | (message.defaultAnswer == TViewAnswer::cancel ? MB_DEFBUTTON2 : MB_DEFBUTTON1);
+        break;
+    case TViewButtons::retryCancel:
+        type |= MB_RETRYCANCEL | (message.defaultAnswer == TViewAnswer::cancel ? MB_DEFBUTTON2 : MB_DEFBUTTON1);
+        break;
+    }
+    std::string text = message.text;
+    if (!message.detail.empty())
+        text += "\n\n" + message.detail;
+    const std::string caption = message.caption.empty() ? application.Title : message.caption;
+    switch (MessageBoxA(window, text.c_str(), caption.c_str(), type)) {
+    case IDOK:
+        return TViewAnswer::ok;
+    case IDRETRY:
+        return TViewAnswer::retry;
+    default:
+        return TViewAnswer::cancel;
+    }
+}
+
+std::optional<TPortSettings> TMainForm::AskPortSettings(const std::string& portName, std::int32_t baudRate) {
+    TSettingsDialog state{portName, std::to_string(baudRate)};
+    const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_COMMSETTINGS), window,
+                                           SettingsProc, reinterpret_cast<LPARAM>(&state));
+    if (result == -1)
+        throw Exception("Cannot show the port settings (error " + std::to_string(GetLastError()) + ")");
+    if (result != IDOK)
+        return std::nullopt;
+    if (state.baudRate.empty())
+        throw EConvertError("'' is not a valid integer value");
+    return TPortSettings{state.portName, std::stoi(state.baudRate)};
+}
+
+std::optional<std::string> TMainForm::ChooseFile(TFileDialog dialog) {
+    char name[MAX_PATH * 4] = {};
+    const std::size_t copied = lastFileName.copy(name, sizeof name - 1);
+    name[copied] = '\0';
+    OPENFILENAMEA box{};
+    box.lStructSize = sizeof box;
+    box.hwndOwner = window;
+    box.lpstrFilter = "*.txt\0*.txt\0All files\0*.*\0";
+    box.lpstrFile = name;
+    box.nMaxFile = sizeof name;
+    box.lpstrDefExt = "txt";
+    box.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR |
+                (dialog == TFileDialog::open ? OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST : OFN_OVERWRITEPROMPT);
+    const BOOL chosen = dialog == TFileDialog::open ? GetOpenFileNameA(&box) : GetSaveFileNameA(&box);
+    if (!chosen) {
+        if (const DWORD error = CommDlgExtendedError())
+            throw Exception("The file dialog failed (error " + std::to_string(error) + ")");
+        return std::nullopt;
+    }
+    lastFileName = name;
+    return lastFileName;
+}
+
+std::unique_ptr<TViewWork> TMainForm::BeginLongWork(const std::string& text, int maximum) {
+    return std::make_unique<TWin32Work>(application, window, text, maximum);
+}
+
+bool TMainForm::WalkLines(int lines, TViewWork& work, int progressBase,
+                          const std::function<void(const std::string& line)>& take) {
+    constexpr int linesPerStep = 4096;
+    for (int line = 0; line < lines; ++line) {
+        take(LineText(line));
+        if ((line + 1) % linesPerStep == 0 && !work.Step(progressBase + line + 1))
+            return false;
+    }
+    return work.Step(progressBase + lines);
+}
+
+void TMainForm::ReplaceText(std::string text, int oldLines, bool oldEndsWithLineEnd, TViewWork& work,
+                            int progressBase) {
+    // Groups that arrived while the command ran follow the new text.
+    std::string arrived;
+    const int lines = static_cast<int>(SendMessageA(memo, EM_GETLINECOUNT, 0, 0));
+    const bool endsNow = EndsWithLineEnd();
+    // Appending after an unended last line starts a new line, so what arrived begins at line
+    // oldLines either way.
+    static_cast<void>(oldEndsWithLineEnd);
+    const int first = oldLines;
+    const int last = endsNow ? lines - 1 : lines;
+    for (int line = first; line < last; ++line) {
+        arrived += LineText(line);
+        arrived += "\r\n";
+    }
+    std::string shown = WithCrLf(text);
+    if (!arrived.empty()) {
+        if (!shown.empty() && shown.size() >= 2 && shown.compare(shown.size() - 2, 2, "\r\n") != 0)
+            shown += "\r\n";
+        shown += arrived;
+        if (!endsNow)
+            shown.resize(shown.size() - 2);
+    }
+    if (shown.size() > static_cast<std::size_t>(textCapacity))
+        throw Exception("The text is larger than the view holds (" + std::to_string(textCapacity / (1024 * 1024)) +
+                        " MiB)");
+    work.Step(progressBase);
+    SetWindowTextA(memo, shown.c_str());
+    const int end = GetWindowTextLengthA(memo);
+    SendMessageA(memo, EM_SETSEL, static_cast<WPARAM>(end), end);
+    SendMessageA(memo, EM_SCROLLCARET, 0, 0);
+}
+
+TWriteResult TMainForm::WriteFileReplacing(const std::string& name, const std::string& bytes, TViewWork& work,
+                                           int progressBase) {
+    if (!work.Step(progressBase))
+        return TWriteResult::cancelled;
+    // Written on a thread of its own so that the receivers stay answered meanwhile. Once the
+    // write has begun it runs to its end: the old file is replaced only by a whole new one.
+    std::atomic<bool> done{false};
+    bool saved = false;
+    {
+        const std::jthread writer([&] {
+            try {
+                SaveFileReplacing(std::filesystem::path(name), bytes);
+                saved = true;
+            } catch (...) {
+                saved = false;
+            }
+            done = true;
+            WakeUiThread();
+        });
+        while (!done) {
+            work.Step(progressBase);
+            if (!done)
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+    }
+    return saved ? TWriteResult::written : TWriteResult::failed;
+}
+
+std::unique_ptr<TViewPrintJob> TMainForm::BeginPrint() {
+    throw EPrinter("Printing is not available in this version of Tavro for Windows");
+}
+
+void TMainForm::PostToWindow(std::function<void()> call) {
+    std::weak_ptr<bool> windowAlive = alive;
+    PostToUiThread([this, windowAlive, call = std::move(call)] {
+        if (windowAlive.expired() || !commands)
+            return;
+        call();
+        // What it changed may show in the commands' states or the status line.
+        updatePending = true;
+    });
+}
+
+void TMainForm::Terminate() {
+    application.Terminate();
+}
+
+bool TMainForm::Terminating() const {
+    return application.Terminated();
+}

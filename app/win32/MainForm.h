@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "MainFormCommands.h"
+#include "MainFormView.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+// commdlg.h names its ReplaceTextA function through a macro that would rename the view's
+// ReplaceText.
+#undef ReplaceText
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class TWin32Application;
+
+// The main window on Windows: menu bar, tool bar with the group counter, the read-only text
+// view and the status bar with two panels, drawing what the behaviour asks for.
+class TMainForm : public TMainFormView {
+public:
+    // Text the view holds at most: the whole session, as many groups as a day brings.
+    static constexpr int textCapacity = 32 * 1024 * 1024;
+
+    // Creates and shows the window; raises Exception when Windows refuses it.
+    explicit TMainForm(TWin32Application& application);
+    ~TMainForm();
+    TMainForm(const TMainForm&) = delete;
+    TMainForm& operator=(const TMainForm&) = delete;
+
+    // The behaviour that the commands reach; Start runs once the window is shown.
+    void Attach(std::unique_ptr<TMainFormCommands> commands);
+    HWND Handle() const { return window; }
+    // Runs the message loop, with the idle-time updates after each burst, until Terminate.
+    void Run();
+    // The enabled states and the status panels, as the idle-time update sets them.
+    void UpdateStates();
+    std::string StatusText(int panel) const;
+    std::string CounterText() const;
+    std::string Text() const;
+
+    void AppendLines(const std::vector<std::string>& lines) override;
+    void ClearText() override;
+    int LineCount() const override;
+    void SetCounterText(const std::string& text) override;
+    TViewAnswer ShowMessage(const TViewMessage& message) override;
+    std::optional<TPortSettings> AskPortSettings(const std::string& portName, std::int32_t baudRate) override;
+    std::optional<std::string> ChooseFile(TFileDialog dialog) override;
+    std::unique_ptr<TViewWork> BeginLongWork(const std::string& text, int maximum) override;
+    bool WalkLines(int lines, TViewWork& work, int progressBase,
+                   const std::function<void(const std::string& line)>& take) override;
+    bool EndsWithLineEnd() const override;
+    void ReplaceText(std::string text, int oldLines, bool oldEndsWithLineEnd, TViewWork& work,
+                     int progressBase) override;
+    TWriteResult WriteFileReplacing(const std::string& name, const std::string& bytes, TViewWork& work,
+                                    int progressBase) override;
+    std::unique_ptr<TViewPrintJob> BeginPrint() override;
+    void PostToWindow(std::function<void()> call) override;
+    void Terminate() override;
+    bool Terminating() const override;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnCreate();
+    void OnSize(int width, int height);
+    void OnCommand(int id);
+    LRESULT OnNotify(NMHDR& header);
+    void OnClose();
+    void CreateToolBar();
+    void RunCommand(void (TMainFormCommands::*command)());
+    std::string LineText(int line) const;
+
+    TWin32Application& application;
+    std::unique_ptr<TMainFormCommands> commands;
+    HWND window = nullptr;
+    HWND toolBar = nullptr;
+    HWND counterLabel = nullptr;
+    HWND memo = nullptr;
+    HWND statusBar = nullptr;
+    HACCEL accelerators = nullptr;
+    HIMAGELIST toolImages = nullptr;
+    HFONT memoFont = nullptr;
+    HFONT counterFont = nullptr;
+    std::string lastFileName;
+    // Set by every message but the idle update's own: the states are brought up to date once
+    // the queue is empty.
+    bool updatePending = true;
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+};

@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: MIT
+#include "ApplicationWin32.h"
+#include "MainForm.h"
+#include "Resource.h"
+#include "UiThread.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct TFakeCommands : TMainFormCommands {
+    int* clears = nullptr;
+    bool connected = false;
+    void Start() override {}
+    void Connect() override { connected = true; }
+    void Disconnect() override { connected = false; }
+    void Setting() override {}
+    void Clear() override { ++*clears; }
+    void FileOpen() override {}
+    void FileSaveAs() override {}
+    void Print() override {}
+    bool ConnectEnabled() const override { return !connected; }
+    bool DisconnectEnabled() const override { return connected; }
+    bool ClearEnabled() const override { return true; }
+    std::array<std::string, 2> StatusPanels() const override {
+        return {connected ? "COM3 9600" : "Not connected", connected ? "Listening" : ""};
+    }
+};
+
+class MainFormWin32 : public ::testing::Test {
+protected:
+    TWin32Application application;
+    TMainForm form{application};
+    int clears = 0;
+    TFakeCommands* commands = nullptr;
+
+    void SetUp() override {
+        auto fake = std::make_unique<TFakeCommands>();
+        fake->clears = &clears;
+        commands = fake.get();
+        form.Attach(std::move(fake));
+    }
+};
+
+TEST_F(MainFormWin32, AppendedLinesAreCountedAsTheViewsLineList) {
+    struct Case {
+        const char* name;
+        std::vector<std::vector<std::string>> appends;
+        std::string text;
+        int lines;
+    };
+    const Case cases[] = {
+        {"empty", {}, "", 0},
+        {"one group", {{"a", "b"}}, "a\r\nb\r\n", 2},
+        {"two groups", {{"a"}, {"b", "c"}}, "a\r\nb\r\nc\r\n", 3},
+        {"empty line kept", {{"", "x"}}, "\r\nx\r\n", 2},
+        {"8-bit bytes kept", {{"\xe9\xa0\xff"}}, "\xe9\xa0\xff\r\n", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        form.ClearText();
+        for (const auto& lines : c.appends)
+            form.AppendLines(lines);
+        EXPECT_EQ(form.Text(), c.text);
+        EXPECT_EQ(form.LineCount(), c.lines);
+        EXPECT_EQ(form.EndsWithLineEnd(), c.lines != 0);
+    }
+}
+
+TEST_F(MainFormWin32, TheViewHoldsMoreThanTheEditControlsDefaultLimit) {
+    const std::vector<std::string> lines(20000, std::string(60, 'x'));
+    form.AppendLines(lines);
+    EXPECT_EQ(form.LineCount(), 20000);
+    EXPECT_EQ(form.Text().size(), 20000u * 62u);
+}
+
+TEST_F(MainFormWin32, WalkLinesHandsBackTheLinesAndReplaceKeepsThoseThatArrived) {
+    form.AppendLines({"old1", "old2"});
+    auto work = form.BeginLongWork("Opening", 10);
+    form.AppendLines({"arrived"});
+    form.ReplaceText("new1\nnew2\rnew3\r\n", 2, true, *work, 0);
+    EXPECT_EQ(form.Text(), "new1\r\nnew2\r\nnew3\r\narrived\r\n");
+    std::vector<std::string> walked;
+    EXPECT_TRUE(form.WalkLines(form.LineCount(), *work, 0, [&](const std::string& line) { walked.push_back(line); }));
+    EXPECT_EQ(walked, (std::vector<std::string>{"new1", "new2", "new3", "arrived"}));
+}
+
+TEST_F(MainFormWin32, CounterStatusPanelsAndCommandsFollowTheBehaviour) {
+    form.SetCounterText("12");
+    EXPECT_EQ(form.CounterText(), "12");
+    form.UpdateStates();
+    EXPECT_EQ(form.StatusText(0), "Not connected");
+    // The hidden "&COM" menu's command is still reachable.
+    SendMessageA(form.Handle(), WM_COMMAND, ID_COM_CONNECT, 0);
+    form.UpdateStates();
+    EXPECT_EQ(form.StatusText(0), "COM3 9600");
+    EXPECT_EQ(form.StatusText(1), "Listening");
+    SendMessageA(form.Handle(), WM_COMMAND, ID_CLEAR, 0);
+    EXPECT_EQ(clears, 1);
+    // Only "&File" shows on the menu bar.
+    EXPECT_EQ(GetMenuItemCount(GetMenu(form.Handle())), 1);
+}
+
+TEST_F(MainFormWin32, CloseEndsTheMessageLoopAndPostedCallsRun) {
+    bool ran = false;
+    form.PostToWindow([&] { ran = true; });
+    PostMessageA(form.Handle(), WM_CLOSE, 0, 0);
+    form.Run();
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(form.Terminating());
+}
+
+// Presses `key` in the settings dialog once it is open.
+UINT pressedKey = 0;
+void CALLBACK PressKeyInSettings(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND dialog = FindWindowA("#32770", "CommSettingsForm");
+    if (!dialog)
+        return;
+    KillTimer(nullptr, timer);
+    HWND focus = GetFocus();
+    PostMessageA(focus ? focus : dialog, WM_KEYDOWN, pressedKey, 0);
+}
+
+TEST_F(MainFormWin32, SettingsDialogTakesEnterAsOkAndEscapeAsCancel) {
+    struct Case {
+        const char* name;
+        UINT key;
+        std::optional<TPortSettings> expected;
+    };
+    const Case cases[] = {
+        {"Enter in the port list", VK_RETURN, TPortSettings{"COM3", 19200}},
+        {"Escape", VK_ESCAPE, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        pressedKey = c.key;
+        SetTimer(nullptr, 0, 50, PressKeyInSettings);
+        const std::optional<TPortSettings> chosen = form.AskPortSettings("COM3", 19200);
+        ASSERT_EQ(chosen.has_value(), c.expected.has_value());
+        if (chosen) {
+            EXPECT_EQ(chosen->portName, c.expected->portName);
+            EXPECT_EQ(chosen->baudRate, c.expected->baudRate);
+        }
+    }
+}
+
+} // namespace
