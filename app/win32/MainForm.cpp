@@ -23,7 +23,8 @@ constexpr char windowClassName[] = "TavroMainForm";
 constexpr char progressClassName[] = "TavroProgress";
 constexpr int statusPanelWidth = 320;
 constexpr int toolButtonSize = 39;
-constexpr int counterLabelWidth = 200;
+// Room for "   99999 group(s) received data" in the label's 20 px font.
+constexpr int counterLabelWidth = 320;
 constexpr UINT_PTR counterLabelId = 50;
 
 struct TToolButton {
