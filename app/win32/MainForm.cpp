@@ -415,18 +415,18 @@ void TMainForm::CreateToolBar() {
     SendMessageA(toolBar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     toolImages = ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 6, 0);
     std::vector<TBBUTTON> buttons;
-    for (const TToolButton& spec : toolButtons) {
+    for (const TToolButton& tool : toolButtons) {
         TBBUTTON button{};
-        if (spec.command == 0) {
+        if (tool.command == 0) {
             button.iBitmap = 63 - 8; // the gap before "Clear"
             button.fsStyle = BTNS_SEP;
         } else {
-            auto icon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(spec.icon), IMAGE_ICON, 32, 32, 0));
+            auto icon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(tool.icon), IMAGE_ICON, 32, 32, 0));
             button.iBitmap = icon ? ImageList_AddIcon(toolImages, icon) : I_IMAGENONE;
             if (icon)
                 DestroyIcon(icon);
-            button.idCommand = spec.command;
-            button.fsState = static_cast<BYTE>(TBSTATE_ENABLED | (spec.hidden ? TBSTATE_HIDDEN : 0));
+            button.idCommand = tool.command;
+            button.fsState = static_cast<BYTE>(TBSTATE_ENABLED | (tool.hidden ? TBSTATE_HIDDEN : 0));
             button.fsStyle = BTNS_BUTTON;
         }
         buttons.push_back(button);
@@ -499,9 +499,9 @@ void TMainForm::OnCommand(int id) {
 LRESULT TMainForm::OnNotify(NMHDR& header) {
     if (header.code == TTN_GETDISPINFOA) {
         auto& info = reinterpret_cast<NMTTDISPINFOA&>(header);
-        for (const TToolButton& spec : toolButtons)
-            if (spec.command != 0 && static_cast<UINT_PTR>(spec.command) == header.idFrom)
-                info.lpszText = const_cast<char*>(spec.hint);
+        for (const TToolButton& tool : toolButtons)
+            if (tool.command != 0 && static_cast<UINT_PTR>(tool.command) == header.idFrom)
+                info.lpszText = const_cast<char*>(tool.hint);
     }
     return 0;
 }

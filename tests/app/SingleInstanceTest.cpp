@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // One program at a time: the first start of a journal holds it, a later one hands over.
+#include "RaiseCounter.h"
 #include "SingleInstance.h"
 
 #include "PseudoTerminal.h"
@@ -32,28 +33,13 @@ protected:
         else
             setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
     }
-    // Counts the requests to come to the front, and waits for them.
-    struct Raised {
-        void operator()() {
-            const std::lock_guard lock(mutex);
-            ++count;
-            changed.notify_all();
-        }
-        bool WaitFor(int n) {
-            std::unique_lock lock(mutex);
-            return changed.wait_for(lock, 5s, [&] { return count >= n; });
-        }
-        std::mutex mutex;
-        std::condition_variable changed;
-        int count = 0;
-    };
 
     TempDir runtime;
     std::string saved;
 };
 
 TEST_F(SingleInstanceTest, LaterStartsOfTheSameJournalHandOverToTheFirst) {
-    Raised raised;
+    TRaiseCounter raised;
     auto first = std::make_unique<TSingleInstance>("/home/coach/.local/share/tavro/received");
     ASSERT_TRUE(first->IsFirst());
     first->OnRaise([&] { raised(); });

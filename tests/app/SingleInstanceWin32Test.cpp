@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // One copy per user and journal folder on Windows: the claim is a named object of the session,
 // so what a first instance leaves is released with it, and a later start knocks on its event.
+#include "RaiseCounter.h"
 #include "SingleInstance.h"
 
 #include <gtest/gtest.h>
@@ -14,24 +15,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Raised {
-    void operator()() {
-        const std::lock_guard lock(mutex);
-        ++count;
-        changed.notify_all();
-    }
-    bool WaitFor(int n) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, 5s, [&] { return count >= n; });
-    }
-    std::mutex mutex;
-    std::condition_variable changed;
-    int count = 0;
-};
-
 TEST(SingleInstanceWin32Test, LaterStartsOfTheSameJournalHandOverToTheFirst) {
     const std::string journal = "C:\\Users\\coach\\AppData\\Local\\Tavro\\received";
-    Raised raised;
+    TRaiseCounter raised;
     auto first = std::make_unique<TSingleInstance>(journal);
     ASSERT_TRUE(first->IsFirst());
     first->OnRaise([&] { raised(); });
