@@ -51,25 +51,6 @@ std::string WindowText(HWND control) {
     return text;
 }
 
-// The edit control keeps CR LF between lines; a lone CR or LF of a file becomes one too.
-std::string WithCrLf(const std::string& text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 16);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r') {
-            out += "\r\n";
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else if (c == '\n') {
-            out += "\r\n";
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 // Progress of long work: shown only once the work has taken half a second, with Cancel.
 class TWin32Work : public TViewWork {
 public:
@@ -323,7 +304,7 @@ std::string TMainForm::CounterText() const {
 }
 
 std::string TMainForm::Text() const {
-    return WindowText(memo);
+    return memo->Lines().Text();
 }
 
 // ---- Window procedure ----
@@ -362,14 +343,6 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_NOTIFY:
         return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
-    case WM_CTLCOLORSTATIC:
-        // The read-only text view is drawn black on white like an editable one.
-        if (reinterpret_cast<HWND>(lParam) == memo) {
-            SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
-            SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOWTEXT));
-            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
-        }
-        break;
     case WM_CLOSE:
         OnClose();
         return 0;
@@ -391,15 +364,10 @@ void TMainForm::OnCreate() {
 
     CreateToolBar();
 
-    memo = CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "",
-                           WS_CHILD | WS_VISIBLE | WS_HSCROLL | WS_VSCROLL | ES_MULTILINE | ES_READONLY |
-                               ES_AUTOHSCROLL | ES_AUTOVSCROLL | ES_NOHIDESEL,
-                           0, 0, 0, 0, window, nullptr, instance, nullptr);
-    // The default limit is 32 KB; the view holds a whole session.
-    SendMessageA(memo, EM_SETLIMITTEXT, textCapacity, 0);
+    memo = std::make_unique<TTextView>(window, instance);
     memoFont = CreateFontA(-15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "Arial");
-    SendMessageA(memo, WM_SETFONT, reinterpret_cast<WPARAM>(memoFont), FALSE);
+    memo->SetFont(memoFont);
 
     statusBar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window,
                                 nullptr, instance, nullptr);
@@ -455,7 +423,7 @@ void TMainForm::OnSize(int width, int height) {
     GetWindowRect(statusBar, &statusRect);
     const int top = toolRect.bottom - toolRect.top;
     const int bottom = statusRect.bottom - statusRect.top;
-    MoveWindow(memo, 0, top, width, std::max(0, height - top - bottom), TRUE);
+    MoveWindow(memo->Handle(), 0, top, width, std::max(0, height - top - bottom), TRUE);
 }
 
 void TMainForm::RunCommand(void (TMainFormCommands::*command)()) {
@@ -515,59 +483,25 @@ void TMainForm::OnClose() {
 void TMainForm::AppendLines(const std::vector<std::string>& lines) {
     if (lines.empty())
         return;
-    std::string text;
-    const bool endsWithLineEnd = EndsWithLineEnd() || GetWindowTextLengthA(memo) == 0;
-    if (!endsWithLineEnd)
-        text += "\r\n";
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i)
-            text += "\r\n";
-        text += lines[i];
-    }
-    if (endsWithLineEnd)
-        text += "\r\n";
-    SendMessageA(memo, WM_SETREDRAW, FALSE, 0);
-    const int end = GetWindowTextLengthA(memo);
-    SendMessageA(memo, EM_SETSEL, static_cast<WPARAM>(end), end);
-    SendMessageA(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
-    const int newEnd = GetWindowTextLengthA(memo);
-    SendMessageA(memo, EM_SETSEL, static_cast<WPARAM>(newEnd), newEnd);
-    SendMessageA(memo, WM_SETREDRAW, TRUE, 0);
-    SendMessageA(memo, EM_SCROLLCARET, 0, 0);
-    SendMessageA(memo, WM_HSCROLL, SB_LEFT, 0);
-    InvalidateRect(memo, nullptr, TRUE);
+    memo->EditLines().Append(lines);
+    memo->Changed(true);
 }
 
 void TMainForm::ClearText() {
-    SetWindowTextA(memo, "");
+    memo->EditLines().Clear();
+    memo->Changed(true);
 }
 
 int TMainForm::LineCount() const {
-    if (GetWindowTextLengthA(memo) == 0)
-        return 0;
-    const auto lines = static_cast<int>(SendMessageA(memo, EM_GETLINECOUNT, 0, 0));
-    return EndsWithLineEnd() ? lines - 1 : lines;
+    return memo->Lines().Count();
 }
 
 bool TMainForm::EndsWithLineEnd() const {
-    const auto lines = static_cast<int>(SendMessageA(memo, EM_GETLINECOUNT, 0, 0));
-    if (GetWindowTextLengthA(memo) == 0 || lines < 2)
-        return false;
-    const LRESULT start = SendMessageA(memo, EM_LINEINDEX, static_cast<WPARAM>(lines - 1), 0);
-    return SendMessageA(memo, EM_LINELENGTH, static_cast<WPARAM>(start), 0) == 0;
+    return memo->Lines().EndsWithLineEnd();
 }
 
 std::string TMainForm::LineText(int line) const {
-    const LRESULT start = SendMessageA(memo, EM_LINEINDEX, static_cast<WPARAM>(line), 0);
-    if (start < 0)
-        return {};
-    const auto length = static_cast<std::size_t>(SendMessageA(memo, EM_LINELENGTH, static_cast<WPARAM>(start), 0));
-    // EM_GETLINE takes the buffer's size in its first word and needs room for it.
-    std::string text(std::max<std::size_t>(length, sizeof(WORD)), '\0');
-    *reinterpret_cast<WORD*>(text.data()) = static_cast<WORD>(std::min<std::size_t>(text.size(), 0xFFFF));
-    const LRESULT copied = SendMessageA(memo, EM_GETLINE, static_cast<WPARAM>(line), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<std::size_t>(std::max<LRESULT>(copied, 0)));
-    return text;
+    return std::string(memo->Lines().Line(line));
 }
 
 void TMainForm::SetCounterText(const std::string& text) {
@@ -654,35 +588,27 @@ bool TMainForm::WalkLines(int lines, TViewWork& work, int progressBase,
 
 void TMainForm::ReplaceText(std::string text, int oldLines, bool oldEndsWithLineEnd, TViewWork& work,
                             int progressBase) {
-    // Groups that arrived while the command ran follow the new text.
-    std::string arrived;
-    const int lines = static_cast<int>(SendMessageA(memo, EM_GETLINECOUNT, 0, 0));
-    const bool endsNow = EndsWithLineEnd();
-    // Appending after an unended last line starts a new line, so what arrived begins at line
-    // oldLines either way.
+    // The new text is split into lines in pieces, with the receivers' calls between them; the
+    // view keeps the old text (and the groups that arrive) until the new one is whole, so a
+    // cancel leaves it as it was.
     static_cast<void>(oldEndsWithLineEnd);
-    const int first = oldLines;
-    const int last = endsNow ? lines - 1 : lines;
-    for (int line = first; line < last; ++line) {
-        arrived += LineText(line);
-        arrived += "\r\n";
+    constexpr std::size_t piece = 1 << 20;
+    TTextLines replacement;
+    for (std::size_t at = 0; at < text.size(); at += piece) {
+        replacement.AppendText(std::string_view(text).substr(at, piece));
+        if (!work.Step(progressBase))
+            return;
     }
-    std::string shown = WithCrLf(text);
-    if (!arrived.empty()) {
-        if (!shown.empty() && shown.size() >= 2 && shown.compare(shown.size() - 2, 2, "\r\n") != 0)
-            shown += "\r\n";
-        shown += arrived;
-        if (!endsNow)
-            shown.resize(shown.size() - 2);
-    }
-    if (shown.size() > static_cast<std::size_t>(textCapacity))
-        throw Exception("The text is larger than the view holds (" + std::to_string(textCapacity / (1024 * 1024)) +
-                        " MiB)");
-    work.Step(progressBase);
-    SetWindowTextA(memo, shown.c_str());
-    const int end = GetWindowTextLengthA(memo);
-    SendMessageA(memo, EM_SETSEL, static_cast<WPARAM>(end), end);
-    SendMessageA(memo, EM_SCROLLCARET, 0, 0);
+    text = {};
+    // Groups that arrived while the command ran follow the new text: appending after an
+    // unended last line starts a new line, so they begin at line oldLines either way.
+    const TTextLines& shown = memo->Lines();
+    std::vector<std::string> arrived;
+    for (int line = oldLines; line < shown.Count(); ++line)
+        arrived.emplace_back(shown.Line(line));
+    replacement.Append(arrived);
+    memo->EditLines().Swap(replacement);
+    memo->Changed(true);
 }
 
 TWriteResult TMainForm::WriteFileReplacing(const std::string& name, const std::string& bytes, TViewWork& work,

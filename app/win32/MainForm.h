@@ -3,6 +3,7 @@
 
 #include "MainFormCommands.h"
 #include "MainFormView.h"
+#include "TextView.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -21,9 +22,6 @@ class TWin32Application;
 // view and the status bar with two panels, drawing what the behaviour asks for.
 class TMainForm : public TMainFormView {
 public:
-    // Text the view holds at most: the whole session, as many groups as a day brings.
-    static constexpr int textCapacity = 32 * 1024 * 1024;
-
     // Creates and shows the window; raises Exception when Windows refuses it.
     explicit TMainForm(TWin32Application& application);
     ~TMainForm();
@@ -78,7 +76,7 @@ private:
     HWND window = nullptr;
     HWND toolBar = nullptr;
     HWND counterLabel = nullptr;
-    HWND memo = nullptr;
+    std::unique_ptr<TTextView> memo;
     HWND statusBar = nullptr;
     HACCEL accelerators = nullptr;
     HIMAGELIST toolImages = nullptr;

@@ -2,6 +2,7 @@
 #include "ApplicationWin32.h"
 #include "MainForm.h"
 #include "Resource.h"
+#include "TextRules.h"
 #include "UiThread.h"
 
 #include <gtest/gtest.h>
@@ -70,11 +71,65 @@ TEST_F(MainFormWin32, AppendedLinesAreCountedAsTheViewsLineList) {
     }
 }
 
-TEST_F(MainFormWin32, TheViewHoldsMoreThanTheEditControlsDefaultLimit) {
-    const std::vector<std::string> lines(20000, std::string(60, 'x'));
-    form.AppendLines(lines);
-    EXPECT_EQ(form.LineCount(), 20000);
-    EXPECT_EQ(form.Text().size(), 20000u * 62u);
+// A day's session: the capacity opened, then groups appended after it.
+TEST_F(MainFormWin32, TheViewHoldsTheCapacityAndGroupsAfterIt) {
+    const std::string line(62, 'x');
+    std::string text;
+    while (text.size() + line.size() + 2 <= static_cast<std::size_t>(memoCapacityBytes))
+        text += line + "\r\n";
+    const int lines = static_cast<int>(text.size() / (line.size() + 2));
+    auto work = form.BeginLongWork("Opening", 10);
+    form.ReplaceText(text, 0, false, *work, 0);
+    form.AppendLines({"group", "end"});
+    EXPECT_EQ(form.LineCount(), lines + 2);
+    EXPECT_EQ(form.Text().size(), text.size() + 12);
+    EXPECT_EQ(form.Text().substr(text.size()), "group\r\nend\r\n");
+}
+
+struct TCancelledWork : TViewWork {
+    bool Step(int) override { return false; }
+    void SetMaximum(int) override {}
+    void SetText(const std::string&) override {}
+};
+
+TEST_F(MainFormWin32, CancelledReplaceLeavesTheTextAndWhatArrived) {
+    form.AppendLines({"old"});
+    form.AppendLines({"arrived"});
+    TCancelledWork work;
+    form.ReplaceText("new\n", 1, true, work, 0);
+    EXPECT_EQ(form.Text(), "old\r\narrived\r\n");
+}
+
+TEST_F(MainFormWin32, TheTextViewCopiesWhatIsSelected) {
+    TTextView view(form.Handle(), GetModuleHandleA(nullptr));
+    view.EditLines().AppendText("abc\r\nde\tf\r\n\r\nlast");
+    view.Changed(true);
+    struct Case {
+        const char* name;
+        TTextView::TPosition anchor, caret;
+        const char* selected;
+    };
+    const Case cases[] = {
+        {"within a line", {0, 1}, {0, 3}, "bc"},
+        {"across lines, backwards", {1, 2}, {0, 1}, "bc\r\nde"},
+        {"an empty line and the line ends", {1, 5}, {3, 0}, "\r\n\r\n"},
+        {"clamped to the text", {0, 0}, {9, 9}, "abc\r\nde\tf\r\n\r\nlast"},
+        {"nothing", {2, 0}, {2, 0}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        view.Select(c.anchor, c.caret);
+        EXPECT_EQ(view.SelectedText(), c.selected);
+    }
+    view.SelectAll();
+    EXPECT_EQ(view.SelectedText(), view.Lines().Text());
+    EXPECT_TRUE(view.CopySelection());
+    ASSERT_TRUE(OpenClipboard(view.Handle()));
+    const auto data = static_cast<const char*>(GlobalLock(GetClipboardData(CF_TEXT)));
+    ASSERT_NE(data, nullptr);
+    EXPECT_STREQ(data, "abc\r\nde\tf\r\n\r\nlast");
+    GlobalUnlock(GetClipboardData(CF_TEXT));
+    CloseClipboard();
 }
 
 TEST_F(MainFormWin32, WalkLinesHandsBackTheLinesAndReplaceKeepsThoseThatArrived) {
