@@ -15,6 +15,7 @@
 !include "${PACKAGE}"
 !include "MUI2.nsh"
 !include "FileFunc.nsh"
+!include "LogicLib.nsh"
 
 ; 64-bit only: the programs are, and the default 32-bit stub fails on a 64-bit-only system.
 Target amd64-unicode
@@ -63,10 +64,49 @@ VIAddVersionKey "LegalCopyright" "Copyright 2026 ${PUBLISHER}, MIT licence"
     !insertmacro ${DO} "License.txt"
 !macroend
 !macro InstallFile NAME
+    ClearErrors
     File "/oname=${NAME}" "${TAVRO_STAGE}/${NAME}"
+    ; A silent install skips a file it cannot write; it must not report success then.
+    ${If} ${Errors}
+        SetErrorLevel 2
+        Abort "Could not write $INSTDIR\${NAME}."
+    ${EndIf}
 !macroend
 !macro RemoveFile NAME
     Delete "$INSTDIR\${NAME}"
+!macroend
+
+; Windows refuses to replace or delete the file of a running program: a silent install would
+; skip it, an uninstall would leave it behind with no uninstaller. So a running program stops
+; the install or uninstall before anything changes: Retry once it is closed, or Cancel (also
+; the silent answer) with exit status 2. Opening the file for writing fails then (and for a
+; read-only file, which could not be replaced either).
+!macro FindRunning NAME
+    ${If} $0 == ""
+    ${AndIf} ${FileExists} "$INSTDIR\${NAME}"
+        ClearErrors
+        FileOpen $1 "$INSTDIR\${NAME}" a
+        ${If} ${Errors}
+            StrCpy $0 "${NAME}"
+        ${Else}
+            FileClose $1
+        ${EndIf}
+    ${EndIf}
+!macroend
+!macro StopWhileRunning NOTHING_DONE
+    ${Do}
+        StrCpy $0 ""
+        !insertmacro FindRunning "tavro.exe"
+        !insertmacro FindRunning "tavro-decode.exe"
+        !insertmacro FindRunning "tavro-export.exe"
+        ${If} $0 == ""
+            ${Break}
+        ${EndIf}
+        ${IfNot} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$0 is running. Close it, then choose Retry." /SD IDCANCEL IDRETRY`
+            SetErrorLevel 2
+            Abort "$0 is running: ${NOTHING_DONE}"
+        ${EndIf}
+    ${Loop}
 !macroend
 
 Function .onInit
@@ -79,6 +119,7 @@ FunctionEnd
 
 Section "Tavro"
     SetOutPath "$INSTDIR"
+    !insertmacro StopWhileRunning "nothing was installed."
     !insertmacro ForEachFile InstallFile
     WriteUninstaller "$INSTDIR\uninstall.exe"
     CreateShortcut "$SMPROGRAMS\Tavro.lnk" "$INSTDIR\tavro.exe" "" "$INSTDIR\tavro.exe" 0 SW_SHOWNORMAL "" \
@@ -100,17 +141,7 @@ SectionEnd
 ; Never touches %LOCALAPPDATA%\Tavro\received: the journal is the coach's data, which Tavro
 ; keeps until its owner deletes it.
 Section "Uninstall"
-    ; Windows refuses to delete the file of a running program. Removing the rest would leave
-    ; tavro.exe behind with no uninstaller, so a running Tavro stops the uninstall before any
-    ; change; silently too.
-    retry:
-    Delete "$INSTDIR\tavro.exe"
-    IfFileExists "$INSTDIR\tavro.exe" 0 removed
-        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Tavro is still running. Close it, then choose Retry." \
-            /SD IDCANCEL IDRETRY retry
-        SetErrorLevel 2
-        Abort "Tavro is still running: nothing was removed."
-    removed:
+    !insertmacro StopWhileRunning "nothing was removed."
     !insertmacro ForEachFile RemoveFile
     Delete "$INSTDIR\uninstall.exe"
     Delete "$SMPROGRAMS\Tavro.lnk"
