@@ -3,6 +3,7 @@
 
 #include "ApplicationWin32.h"
 #include "Exceptions.h"
+#include "OpenDialog.h"
 #include "Resource.h"
 #include "SaveReplacing.h"
 #include "UiThread.h"
@@ -42,6 +43,14 @@ constexpr TToolButton toolButtons[] = {
     {ID_HELP_BUTTON, IDI_TOOL_HELP, "Help", true},      {0, -1, nullptr, false},
     {ID_CLEAR, IDI_TOOL_CLEAR, "Clear", false},
 };
+
+int ScreenDpi() {
+    const HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
 
 std::string WindowText(HWND control) {
     const int length = GetWindowTextLengthA(control);
@@ -366,7 +375,7 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         // The read-only text view is drawn black on white like an editable one.
         if (reinterpret_cast<HWND>(lParam) == memo) {
             SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
-            SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOWTEXT));
+            SetTextColor(reinterpret_cast<HDC>(wParam), fontColour.value_or(GetSysColor(COLOR_WINDOWTEXT)));
             return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
         }
         break;
@@ -397,9 +406,12 @@ void TMainForm::OnCreate() {
                            0, 0, 0, 0, window, nullptr, instance, nullptr);
     // The default limit is 32 KB; the view holds a whole session.
     SendMessageA(memo, EM_SETLIMITTEXT, textCapacity, 0);
-    memoFont = CreateFontA(-15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "Arial");
-    SendMessageA(memo, WM_SETFONT, reinterpret_cast<WPARAM>(memoFont), FALSE);
+    LOGFONTA font{};
+    font.lfHeight = -15;
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    std::strcpy(font.lfFaceName, "Arial");
+    SetMemoFont(font, ScreenDpi());
 
     statusBar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window,
                                 nullptr, instance, nullptr);
@@ -489,9 +501,11 @@ void TMainForm::OnCommand(int id) {
     case ID_CLEAR:
         RunCommand(&TMainFormCommands::Clear);
         break;
+    case ID_SET_FONT:
+        actSetFontExecute();
+        break;
     default:
-        // The font button, the language and help items, and the hidden help button: as on
-        // Linux, nothing yet.
+        // The language and help items, and the hidden help button: as on Linux, nothing yet.
         break;
     }
 }
@@ -614,7 +628,20 @@ std::optional<TPortSettings> TMainForm::AskPortSettings(const std::string& portN
     return TPortSettings{state.portName, std::stoi(state.baudRate)};
 }
 
+void TMainForm::AddOpenPlace(const std::string& folder) {
+    openPlaces.push_back(folder);
+}
+
 std::optional<std::string> TMainForm::ChooseFile(TFileDialog dialog) {
+    if (dialog == TFileDialog::open) {
+        const TOpenChoice choice = ChooseFileToOpen(window, lastFileName, openPlaces);
+        if (choice.outcome == TOpenChoice::TOutcome::cancelled)
+            return std::nullopt;
+        if (choice.outcome == TOpenChoice::TOutcome::chosen) {
+            lastFileName = choice.fileName;
+            return lastFileName;
+        }
+    }
     char name[MAX_PATH * 4] = {};
     const std::size_t copied = lastFileName.copy(name, sizeof name - 1);
     name[copied] = '\0';
@@ -626,7 +653,7 @@ std::optional<std::string> TMainForm::ChooseFile(TFileDialog dialog) {
     box.nMaxFile = sizeof name;
     box.lpstrDefExt = "txt";
     box.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR |
-                (dialog == TFileDialog::open ? OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST : OFN_OVERWRITEPROMPT);
+                (dialog == TFileDialog::open ? OFN_PATHMUSTEXIST : OFN_OVERWRITEPROMPT);
     const BOOL chosen = dialog == TFileDialog::open ? GetOpenFileNameA(&box) : GetSaveFileNameA(&box);
     if (!chosen) {
         if (const DWORD error = CommDlgExtendedError())
@@ -714,7 +741,53 @@ TWriteResult TMainForm::WriteFileReplacing(const std::string& name, const std::s
 }
 
 std::unique_ptr<TViewPrintJob> TMainForm::BeginPrint() {
-    throw EPrinter("Printing is not available in this version of Tavro for Windows");
+    TPrinterDC printer = PrintDialog1.Execute(window);
+    if (!printer)
+        return nullptr;
+    return PrintOn(std::move(printer));
+}
+
+std::unique_ptr<TViewPrintJob> TMainForm::PrintOn(TPrinterDC printer, const std::string& output) {
+    const TPrintFont font{memoLogFont, memoFontDpi, fontColour.value_or(RGB(0, 0, 0))};
+    return BeginGdiPrintJob(
+        std::move(printer), font, [this](int line) { return LineText(line); },
+        [this](const std::string& message) { application.ShowException(std::make_exception_ptr(EPrinter(message))); },
+        output);
+}
+
+// ---- Font ----
+
+void TMainForm::actSetFontExecute() {
+    LOGFONTA font = memoLogFont;
+    CHOOSEFONTA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = window;
+    dialog.lpLogFont = &font;
+    dialog.Flags = CF_INITTOLOGFONTSTRUCT | CF_SCREENFONTS | CF_EFFECTS;
+    const COLORREF shownColour = fontColour.value_or(RGB(0, 0, 0));
+    dialog.rgbColors = shownColour;
+    if (!ChooseFontA(&dialog)) {
+        if (const DWORD error = CommDlgExtendedError())
+            throw Exception("The font dialog failed (error " + std::to_string(error) + ")");
+        return;
+    }
+    if (dialog.rgbColors != shownColour)
+        fontColour = dialog.rgbColors;
+    // The dialog gives the height in pixels of the screen it measured with.
+    SetMemoFont(font, ScreenDpi());
+}
+
+void TMainForm::SetMemoFont(const LOGFONTA& font, int dpi) {
+    const HFONT made = CreateFontIndirectA(&font);
+    if (!made)
+        throw Exception("Cannot make the font " + std::string(font.lfFaceName) + " (error " +
+                        std::to_string(GetLastError()) + ")");
+    SendMessageA(memo, WM_SETFONT, reinterpret_cast<WPARAM>(made), TRUE);
+    if (memoFont)
+        DeleteObject(memoFont);
+    memoFont = made;
+    memoLogFont = font;
+    memoFontDpi = dpi;
 }
 
 void TMainForm::PostToWindow(std::function<void()> call) {
