@@ -741,10 +741,10 @@ TWriteResult TMainForm::WriteFileReplacing(const std::string& name, const std::s
 }
 
 std::unique_ptr<TViewPrintJob> TMainForm::BeginPrint() {
-    TPrinterDC printer = PrintDialog1.Execute(window);
-    if (!printer)
+    TPrintDialog::TChoice choice = PrintDialog1.Execute(window);
+    if (!choice.printer)
         return nullptr;
-    return PrintOn(std::move(printer));
+    return PrintOn(std::move(choice.printer), choice.output);
 }
 
 std::unique_ptr<TViewPrintJob> TMainForm::PrintOn(TPrinterDC printer, const std::string& output) {

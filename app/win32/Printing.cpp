@@ -164,7 +164,7 @@ TPrintDialog::~TPrintDialog() {
             GlobalFree(settings);
 }
 
-TPrinterDC TPrintDialog::Execute(HWND owner) {
+TPrintDialog::TChoice TPrintDialog::Execute(HWND owner) {
     PRINTDLGA dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;
@@ -188,7 +188,30 @@ TPrinterDC TPrintDialog::Execute(HWND owner) {
     }
     if (!dialog.hDC)
         throw EPrinter(invalidPrinterText);
-    return TPrinterDC(dialog.hDC);
+    TChoice choice{TPrinterDC(dialog.hDC), {}};
+    if (dialog.Flags & PD_PRINTTOFILE) {
+        // Asked here rather than left to the spooler's "FILE:" prompt, which not every system
+        // shows: the name then goes to the job as its output.
+        char name[MAX_PATH * 4] = {};
+        name[lastOutput.copy(name, sizeof name - 1)] = '\0';
+        OPENFILENAMEA box{};
+        box.lStructSize = sizeof box;
+        box.hwndOwner = owner;
+        box.lpstrTitle = "Print to File";
+        box.lpstrFilter = "Printer files (*.prn)\0*.prn\0All files\0*.*\0";
+        box.lpstrFile = name;
+        box.nMaxFile = sizeof name;
+        box.lpstrDefExt = "prn";
+        box.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
+        if (!GetSaveFileNameA(&box)) {
+            if (const DWORD error = CommDlgExtendedError())
+                throw Exception("The file dialog failed (error " + std::to_string(error) + ")");
+            return {};
+        }
+        lastOutput = name;
+        choice.output = lastOutput;
+    }
+    return choice;
 }
 
 std::unique_ptr<TViewPrintJob> BeginGdiPrintJob(TPrinterDC printer, const TPrintFont& font,

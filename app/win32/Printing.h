@@ -36,12 +36,18 @@ public:
     TPrintDialog& operator=(const TPrintDialog&) = delete;
     ~TPrintDialog();
 
-    // The chosen printer's device context; empty when the user cancelled. Raises EPrinter "There
-    // is no default printer currently selected" when the system has no printer, and "Printer
-    // selected is not valid" when the chosen one gives no device context.
-    TPrinterDC Execute(HWND owner);
+    struct TChoice {
+        TPrinterDC printer; // empty when the user cancelled
+        // The file the user chose to print to, or empty for the printer's port.
+        std::string output;
+    };
+    // "Print to file" asks for the file's name here (a cancel there cancels the print).
+    // Raises EPrinter "There is no default printer currently selected" when the system has no
+    // printer, and "Printer selected is not valid" when the chosen one gives no device context.
+    TChoice Execute(HWND owner);
 
 private:
+    std::string lastOutput;
     HGLOBAL devMode = nullptr;
     HGLOBAL devNames = nullptr;
 };

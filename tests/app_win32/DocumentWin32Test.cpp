@@ -141,7 +141,7 @@ struct TNoCommands : TMainFormCommands {
     std::array<std::string, 2> StatusPanels() const override { return {"", ""}; }
 };
 
-class PrintingWin32 : public ::testing::Test {
+class DocumentWin32 : public ::testing::Test {
 protected:
     TWin32Application application;
     TMainForm form{application};
@@ -173,7 +173,7 @@ protected:
     ASSERT_FALSE(printer.empty()) << "TAVRO_WINE_PRINTER names no printer: run under scripts/wine-run, whose "         \
                                      "prefix has a PostScript printer on FILE:"
 
-TEST_F(PrintingWin32, PagesHoldEveryLineFromTheTopMarginInTheViewsPointSize) {
+TEST_F(DocumentWin32, PagesHoldEveryLineFromTheTopMarginInTheViewsPointSize) {
     REQUIRE_PRINTER();
     const TPrinterMetrics metrics = MeasurePrinterFont(printer, ViewFont(form), ScreenDpi());
     const HDC probe = CreateDCA("WINSPOOL", printer.c_str(), nullptr, nullptr);
@@ -225,7 +225,7 @@ TEST_F(PrintingWin32, PagesHoldEveryLineFromTheTopMarginInTheViewsPointSize) {
     }
 }
 
-TEST_F(PrintingWin32, TabsExpandToStopsOfEightAverageCharacterWidths) {
+TEST_F(DocumentWin32, TabsExpandToStopsOfEightAverageCharacterWidths) {
     REQUIRE_PRINTER();
     const TPrinterMetrics metrics = MeasurePrinterFont(printer, ViewFont(form), ScreenDpi());
     ASSERT_GT(metrics.tabStop, 0);
@@ -255,7 +255,7 @@ TEST_F(PrintingWin32, TabsExpandToStopsOfEightAverageCharacterWidths) {
     }
 }
 
-TEST_F(PrintingWin32, AContextThatIsNoPrinterIsRefused) {
+TEST_F(DocumentWin32, AContextThatIsNoPrinterIsRefused) {
     struct Case {
         const char* name;
         HDC dc;
@@ -306,7 +306,7 @@ void CALLBACK AnswerFontDialog(HWND, UINT, UINT_PTR timer, DWORD) {
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
 }
 
-TEST_F(PrintingWin32, TheFontDialogsChoiceGoesToTheViewAndToPaper) {
+TEST_F(DocumentWin32, TheFontDialogsChoiceGoesToTheViewAndToPaper) {
     const LOGFONTA first = ViewFont(form);
     const int twenty = -MulDiv(20, ScreenDpi(), 72);
     struct Case {
@@ -357,7 +357,7 @@ void CALLBACK AnswerOpenDialog(HWND, UINT, UINT_PTR timer, DWORD) {
     PostMessageA(dialog, WM_COMMAND, typedName ? IDOK : IDCANCEL, 0);
 }
 
-TEST_F(PrintingWin32, TheOpenDialogAcceptsATypedNameAndStartsOnTheLastOne) {
+TEST_F(DocumentWin32, TheOpenDialogAcceptsATypedNameAndStartsOnTheLastOne) {
     const std::string folder = files.path.string();
     std::ofstream(files.path / "session.txt") << "Lap 1\r\n";
     form.AddOpenPlace(folder);
