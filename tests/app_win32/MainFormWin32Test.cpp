@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ApplicationWin32.h"
+#include "FakeCommands.h"
 #include "MainForm.h"
 #include "Resource.h"
 #include "UiThread.h"
@@ -10,25 +11,6 @@
 #include <vector>
 
 namespace {
-
-struct TFakeCommands : TMainFormCommands {
-    int* clears = nullptr;
-    bool connected = false;
-    void Start() override {}
-    void Connect() override { connected = true; }
-    void Disconnect() override { connected = false; }
-    void Setting() override {}
-    void Clear() override { ++*clears; }
-    void FileOpen() override {}
-    void FileSaveAs() override {}
-    void Print() override {}
-    bool ConnectEnabled() const override { return !connected; }
-    bool DisconnectEnabled() const override { return connected; }
-    bool ClearEnabled() const override { return true; }
-    std::array<std::string, 2> StatusPanels() const override {
-        return {connected ? "COM3 9600" : "Not connected", connected ? "Listening" : ""};
-    }
-};
 
 class MainFormWin32 : public ::testing::Test {
 protected:
