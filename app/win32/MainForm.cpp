@@ -6,6 +6,7 @@
 #include "OpenDialog.h"
 #include "Resource.h"
 #include "SaveReplacing.h"
+#include "TaskDialog.h"
 #include "UiThread.h"
 
 #include <commctrl.h>
@@ -44,12 +45,27 @@ constexpr TToolButton toolButtons[] = {
     {ID_CLEAR, IDI_TOOL_CLEAR, "Clear", false},
 };
 
+// The window's sizes are pixels of a 96 dpi screen, scaled to the screen it is on.
+constexpr int designDpi = 96;
+
+// Windows 10 (1607) and later tell each window its monitor's resolution; before, every window
+// has the system's.
+int WindowDpi(HWND window);
+
 int ScreenDpi() {
     const HDC screen = GetDC(nullptr);
     const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
     if (screen)
         ReleaseDC(nullptr, screen);
     return dpi > 0 ? dpi : 96;
+}
+
+int WindowDpi(HWND window) {
+    using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+    const auto getDpi = reinterpret_cast<TGetDpiForWindow>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    const int dpi = getDpi ? static_cast<int>(getDpi(window)) : 0;
+    return dpi > 0 ? dpi : ScreenDpi();
 }
 
 std::string WindowText(HWND control) {
@@ -364,10 +380,13 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         OnSize(LOWORD(lParam), HIWORD(lParam));
         return 0;
     case WM_GETMINMAXINFO:
-        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {300, 300};
+        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {Scaled(300), Scaled(300)};
         return 0;
     case WM_COMMAND:
         OnCommand(LOWORD(wParam));
+        return 0;
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_NOTIFY:
         return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
@@ -398,6 +417,7 @@ void TMainForm::OnCreate() {
         DeleteMenu(menu, 1, MF_BYPOSITION);
     DrawMenuBar(window);
 
+    dpi = WindowDpi(window);
     CreateToolBar();
 
     memo = CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "",
@@ -407,16 +427,48 @@ void TMainForm::OnCreate() {
     // The default limit is 32 KB; the view holds a whole session.
     SendMessageA(memo, EM_SETLIMITTEXT, textCapacity, 0);
     LOGFONTA font{};
-    font.lfHeight = -15;
+    font.lfHeight = -Scaled(15);
     font.lfWeight = FW_NORMAL;
     font.lfCharSet = DEFAULT_CHARSET;
     std::strcpy(font.lfFaceName, "Arial");
-    SetMemoFont(font, ScreenDpi());
+    SetMemoFont(font);
 
     statusBar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window,
                                 nullptr, instance, nullptr);
-    const int edges[] = {statusPanelWidth, -1};
+    SetStatusPanels();
+}
+
+int TMainForm::Scaled(int designPixels) const {
+    return MulDiv(designPixels, dpi, designDpi);
+}
+
+void TMainForm::SetStatusPanels() {
+    const int edges[] = {Scaled(statusPanelWidth), -1};
     SendMessageA(statusBar, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(edges));
+}
+
+void TMainForm::OnDpiChanged(int newDpi, const RECT& suggested) {
+    if (newDpi <= 0)
+        return;
+    LOGFONTA font = memoLogFont;
+    font.lfHeight = MulDiv(font.lfHeight, newDpi, dpi);
+    font.lfWidth = MulDiv(font.lfWidth, newDpi, dpi);
+    dpi = newDpi;
+    SetMemoFont(font);
+    // The tool bar is made again at the new size, its images drawn from the icons' own sizes.
+    const std::string counter = CounterText();
+    DestroyWindow(toolBar);
+    ImageList_Destroy(toolImages);
+    DeleteObject(counterFont);
+    CreateToolBar();
+    SetCounterText(counter);
+    SetStatusPanels();
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client{};
+    GetClientRect(window, &client);
+    OnSize(client.right, client.bottom);
+    UpdateStates();
 }
 
 void TMainForm::CreateToolBar() {
@@ -425,15 +477,17 @@ void TMainForm::CreateToolBar() {
                                   CCS_TOP | CCS_NODIVIDER,
                               0, 0, 0, 0, window, nullptr, instance, nullptr);
     SendMessageA(toolBar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-    toolImages = ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 6, 0);
+    const int imageSize = Scaled(32);
+    toolImages = ImageList_Create(imageSize, imageSize, ILC_COLOR32 | ILC_MASK, 6, 0);
     std::vector<TBBUTTON> buttons;
     for (const TToolButton& tool : toolButtons) {
         TBBUTTON button{};
         if (tool.command == 0) {
-            button.iBitmap = 63 - 8; // the gap before "Clear"
+            button.iBitmap = Scaled(63 - 8); // the gap before "Clear"
             button.fsStyle = BTNS_SEP;
         } else {
-            auto icon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(tool.icon), IMAGE_ICON, 32, 32, 0));
+            auto icon = static_cast<HICON>(
+                LoadImageA(instance, MAKEINTRESOURCEA(tool.icon), IMAGE_ICON, imageSize, imageSize, 0));
             button.iBitmap = icon ? ImageList_AddIcon(toolImages, icon) : I_IMAGENONE;
             if (icon)
                 DestroyIcon(icon);
@@ -444,17 +498,17 @@ void TMainForm::CreateToolBar() {
         buttons.push_back(button);
     }
     SendMessageA(toolBar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(toolImages));
-    SendMessageA(toolBar, TB_SETBUTTONSIZE, 0, MAKELPARAM(toolButtonSize, 38));
+    SendMessageA(toolBar, TB_SETBUTTONSIZE, 0, MAKELPARAM(Scaled(toolButtonSize), Scaled(38)));
     SendMessageA(toolBar, TB_ADDBUTTONSA, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
     SendMessageA(toolBar, TB_AUTOSIZE, 0, 0);
 
     // The group counter, right of the last button, in a large font.
     RECT last{};
     SendMessageA(toolBar, TB_GETITEMRECT, buttons.size() - 1, reinterpret_cast<LPARAM>(&last));
-    counterLabel = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_CENTERIMAGE, last.right + 4,
-                                   0, counterLabelWidth, 38, toolBar,
+    counterLabel = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_CENTERIMAGE,
+                                   last.right + Scaled(4), 0, Scaled(counterLabelWidth), Scaled(38), toolBar,
                                    reinterpret_cast<HMENU>(counterLabelId), instance, nullptr);
-    counterFont = CreateFontA(-20, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+    counterFont = CreateFontA(-Scaled(20), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "MS Sans Serif");
     SendMessageA(counterLabel, WM_SETFONT, reinterpret_cast<WPARAM>(counterFont), FALSE);
 }
@@ -601,11 +655,17 @@ TViewAnswer TMainForm::ShowMessage(const TViewMessage& message) {
         type |= MB_RETRYCANCEL | (message.defaultAnswer == TViewAnswer::cancel ? MB_DEFBUTTON2 : MB_DEFBUTTON1);
         break;
     }
-    std::string text = message.text;
-    if (!message.detail.empty())
-        text += "\n\n" + message.detail;
     const std::string caption = message.caption.empty() ? application.Title : message.caption;
-    switch (MessageBoxA(window, text.c_str(), caption.c_str(), type)) {
+    std::optional<int> button;
+    if (!message.detail.empty())
+        button = ShowTaskDialog(window, message, caption);
+    if (!button) {
+        std::string text = message.text;
+        if (!message.detail.empty())
+            text += "\n\n" + message.detail;
+        button = MessageBoxA(window, text.c_str(), caption.c_str(), type);
+    }
+    switch (*button) {
     case IDOK:
         return TViewAnswer::ok;
     case IDRETRY:
@@ -748,7 +808,7 @@ std::unique_ptr<TViewPrintJob> TMainForm::BeginPrint() {
 }
 
 std::unique_ptr<TViewPrintJob> TMainForm::PrintOn(TPrinterDC printer, const std::string& output) {
-    const TPrintFont font{memoLogFont, memoFontDpi, fontColour.value_or(RGB(0, 0, 0))};
+    const TPrintFont font{memoLogFont, dpi, fontColour.value_or(RGB(0, 0, 0))};
     return BeginGdiPrintJob(
         std::move(printer), font, [this](int line) { return LineText(line); },
         [this](const std::string& message) { application.ShowException(std::make_exception_ptr(EPrinter(message))); },
@@ -758,7 +818,9 @@ std::unique_ptr<TViewPrintJob> TMainForm::PrintOn(TPrinterDC printer, const std:
 // ---- Font ----
 
 void TMainForm::actSetFontExecute() {
+    // The dialog measures heights in pixels of the system's resolution, the view in its monitor's.
     LOGFONTA font = memoLogFont;
+    font.lfHeight = MulDiv(font.lfHeight, ScreenDpi(), dpi);
     CHOOSEFONTA dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = window;
@@ -773,11 +835,11 @@ void TMainForm::actSetFontExecute() {
     }
     if (dialog.rgbColors != shownColour)
         fontColour = dialog.rgbColors;
-    // The dialog gives the height in pixels of the screen it measured with.
-    SetMemoFont(font, ScreenDpi());
+    font.lfHeight = MulDiv(font.lfHeight, dpi, ScreenDpi());
+    SetMemoFont(font);
 }
 
-void TMainForm::SetMemoFont(const LOGFONTA& font, int dpi) {
+void TMainForm::SetMemoFont(const LOGFONTA& font) {
     const HFONT made = CreateFontIndirectA(&font);
     if (!made)
         throw Exception("Cannot make the font " + std::string(font.lfFaceName) + " (error " +
@@ -787,7 +849,6 @@ void TMainForm::SetMemoFont(const LOGFONTA& font, int dpi) {
         DeleteObject(memoFont);
     memoFont = made;
     memoLogFont = font;
-    memoFontDpi = dpi;
 }
 
 void TMainForm::PostToWindow(std::function<void()> call) {

@@ -80,9 +80,13 @@ private:
     LRESULT OnNotify(NMHDR& header);
     void OnClose();
     void CreateToolBar();
+    void OnDpiChanged(int newDpi, const RECT& suggested);
     void actSetFontExecute();
-    // Gives the text view `font`, `dpi` the screen resolution its size is in pixels of.
-    void SetMemoFont(const LOGFONTA& font, int dpi);
+    // Gives the text view `font`, its size in pixels of the window's monitor.
+    void SetMemoFont(const LOGFONTA& font);
+    void SetStatusPanels();
+    // A size of the window's design (pixels of a 96 dpi screen) on the window's monitor.
+    int Scaled(int designPixels) const;
     void RunCommand(void (TMainFormCommands::*command)());
     std::string LineText(int line) const;
 
@@ -97,9 +101,10 @@ private:
     HIMAGELIST toolImages = nullptr;
     HFONT memoFont = nullptr;
     HFONT counterFont = nullptr;
+    // The resolution of the window's monitor.
+    int dpi = 96;
     // The text view's font, as given to it, for the font dialog and for the printer.
     LOGFONTA memoLogFont{};
-    int memoFontDpi = 96;
     // The colour of the font the font dialog gave, once it gave one other than the first: the
     // view shows it, and paper gets it, black until then whatever the screen's text colour.
     std::optional<COLORREF> fontColour;

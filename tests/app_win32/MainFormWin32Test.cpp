@@ -129,4 +129,82 @@ TEST_F(MainFormWin32, SettingsDialogTakesEnterAsOkAndEscapeAsCancel) {
     }
 }
 
+// Reads the task dialog's texts once it is open, then presses `pressedButton` (IDCANCEL as
+// Escape does).
+int pressedButton = 0;
+std::string boxTexts;
+BOOL CALLBACK CollectText(HWND child, LPARAM) {
+    char text[512] = {};
+    GetWindowTextA(child, text, sizeof text);
+    boxTexts += std::string(text) + "|";
+    return TRUE;
+}
+void CALLBACK PressInTaskDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND dialog = FindWindowA("#32770", "Box with detail");
+    if (!dialog)
+        return;
+    KillTimer(nullptr, timer);
+    boxTexts.clear();
+    EnumChildWindows(dialog, CollectText, 0);
+    PostMessageA(dialog, TDM_CLICK_BUTTON, static_cast<WPARAM>(pressedButton), 0);
+}
+
+TEST_F(MainFormWin32, AMessagesDetailGoesBelowItsTextAndItsButtonsAnswer) {
+    struct Case {
+        TViewButtons buttons;
+        int pressed;
+        TViewAnswer answer;
+    };
+    const Case cases[] = {
+        {TViewButtons::retryCancel, IDRETRY, TViewAnswer::retry},
+        {TViewButtons::retryCancel, IDCANCEL, TViewAnswer::cancel},
+        {TViewButtons::okCancel, IDOK, TViewAnswer::ok},
+        {TViewButtons::ok, IDCANCEL, TViewAnswer::ok},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pressed);
+        pressedButton = c.pressed;
+        SetTimer(nullptr, 0, 50, PressInTaskDialog);
+        const TViewAnswer answer = form.ShowMessage({"No COM port can be opened. Retry?", "Box with detail", c.buttons,
+                                                     TViewIcon::question, TViewAnswer::cancel, "COM1: in use"});
+        EXPECT_EQ(answer, c.answer);
+        EXPECT_NE(boxTexts.find("No COM port can be opened. Retry?"), std::string::npos) << boxTexts;
+        EXPECT_NE(boxTexts.find("COM1: in use"), std::string::npos) << boxTexts;
+        // Not appended to the text, as a message box has it.
+        EXPECT_NE(boxTexts.find("Retry?|"), std::string::npos) << boxTexts;
+    }
+}
+
+TEST_F(MainFormWin32, AMonitorOfAnotherResolutionScalesTheWindowItsFontsAndTools) {
+    form.SetCounterText("   3 group(s) received data");
+    const HDC screen = GetDC(form.Handle());
+    const int first = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(form.Handle(), screen);
+    struct Case {
+        int dpi;
+        RECT suggested;
+    };
+    // Within the 1024 x 768 of the tests' screen, which bounds a window.
+    const Case cases[] = {{2 * first, {40, 30, 40 + 900, 30 + 700}}, {first, {20, 10, 20 + 577, 10 + 550}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dpi);
+        SendMessageA(form.Handle(), WM_DPICHANGED, MAKEWPARAM(c.dpi, c.dpi), reinterpret_cast<LPARAM>(&c.suggested));
+        RECT now{};
+        GetWindowRect(form.Handle(), &now);
+        EXPECT_EQ(now.left, c.suggested.left);
+        EXPECT_EQ(now.right - now.left, c.suggested.right - c.suggested.left);
+        EXPECT_EQ(now.bottom - now.top, c.suggested.bottom - c.suggested.top);
+        LOGFONTA font{};
+        const HWND memo = FindWindowExA(form.Handle(), nullptr, "EDIT", nullptr);
+        GetObjectA(reinterpret_cast<HFONT>(SendMessageA(memo, WM_GETFONT, 0, 0)), sizeof font, &font);
+        EXPECT_EQ(font.lfHeight, -MulDiv(15, c.dpi, 96));
+        const HWND tools = FindWindowExA(form.Handle(), nullptr, TOOLBARCLASSNAMEA, nullptr);
+        int width = 0, height = 0;
+        ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageA(tools, TB_GETIMAGELIST, 0, 0)), &width,
+                              &height);
+        EXPECT_EQ(width, MulDiv(32, c.dpi, 96));
+        EXPECT_EQ(form.CounterText(), "   3 group(s) received data");
+    }
+}
+
 } // namespace
