@@ -5,6 +5,7 @@
 #include "PrintLayout.h"
 
 #include <commdlg.h>
+#include <winspool.h>
 #undef ReplaceText
 
 #include <utility>
@@ -142,6 +143,14 @@ private:
     int pageHeight = 0;
 };
 
+bool AnyPrinter() {
+    DWORD needed = 0, count = 0;
+    const DWORD kinds = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
+    if (!EnumPrintersA(kinds, nullptr, 4, nullptr, 0, &needed, &count) && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return true; // not known: the dialog will tell
+    return needed > 0;
+}
+
 } // namespace
 
 TPrinterDC& TPrinterDC::operator=(TPrinterDC&& other) noexcept {
@@ -165,12 +174,16 @@ TPrintDialog::~TPrintDialog() {
 }
 
 TPrintDialog::TChoice TPrintDialog::Execute(HWND owner) {
+    // Said before the dialog rather than after it: not every system's dialog reports that it
+    // found no printer (some warn and return as if cancelled).
+    if (!AnyPrinter())
+        throw EPrinter(noPrinterText);
     PRINTDLGA dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = owner;
     dialog.hDevMode = devMode;
     dialog.hDevNames = devNames;
-    dialog.Flags = PD_RETURNDC | PD_NOPAGENUMS | PD_NOSELECTION | PD_USEDEVMODECOPIESANDCOLLATE;
+    dialog.Flags = PD_RETURNDC | PD_NOPAGENUMS | PD_NOSELECTION | PD_USEDEVMODECOPIESANDCOLLATE | PD_NOWARNING;
     const BOOL chosen = PrintDlgA(&dialog);
     // The dialog may have replaced the settings it was given, also when it was cancelled.
     devMode = dialog.hDevMode;
