@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -47,15 +48,16 @@ char GlyphChar(const std::string& name) {
 
 // Wine's PostScript driver draws each piece of text as "x y moveto" and one "/name glyphshow"
 // per character; a moveto that a lineto follows is a path. "[47 0 0 -47 0 0] makefont" gives
-// the font's size.
+// the font's size, "x y width height rectclip" a clip.
 struct TPostScript {
     TPages pages;
     int emSize = 0;
+    std::vector<std::array<int, 4>> clips;
 };
 
 TPostScript ReadPostScript(const std::filesystem::path& file) {
     static const std::regex moveto(R"(^(-?\d+) (-?\d+) moveto\r?$)"), glyph(R"(^/(\S+) glyphshow\r?$)"),
-        scale(R"(^\[(\d+) 0 0 -\d+ 0 0\]\r?$)");
+        scale(R"(^\[(\d+) 0 0 -\d+ 0 0\]\r?$)"), clip(R"(^(\d+) (\d+) (\d+) (\d+) rectclip\r?$)");
     TPostScript read;
     std::optional<TTextRun> run;
     auto close = [&] {
@@ -76,6 +78,8 @@ TPostScript ReadPostScript(const std::filesystem::path& file) {
             run->text += GlyphChar(match[1]);
         } else if (std::regex_match(line, match, scale) && read.emSize == 0) {
             read.emSize = std::stoi(match[1]);
+        } else if (std::regex_match(line, match, clip)) {
+            read.clips.push_back({std::stoi(match[1]), std::stoi(match[2]), std::stoi(match[3]), std::stoi(match[4])});
         } else if (line.find("lineto") != std::string::npos) {
             run.reset();
         }
@@ -100,7 +104,7 @@ LOGFONTA ViewFont(const TMainForm& form) {
 
 // The view's font on the printer, measured on a context of the test's own.
 struct TPrinterMetrics {
-    int ascent = 0, height = 0, tabStop = 0, pageHeight = 0;
+    int ascent = 0, height = 0, tabStop = 0, pageWidth = 0, pageHeight = 0;
 };
 
 TPrinterMetrics MeasurePrinter(const std::string& printer, LOGFONTA font) {
@@ -111,7 +115,7 @@ TPrinterMetrics MeasurePrinter(const std::string& printer, LOGFONTA font) {
     TEXTMETRICA text{};
     GetTextMetricsA(dc, &text);
     const TPrinterMetrics metrics{text.tmAscent, text.tmHeight, TPrintLayout::tabStopChars * text.tmAveCharWidth,
-                                  GetDeviceCaps(dc, VERTRES)};
+                                  GetDeviceCaps(dc, HORZRES), GetDeviceCaps(dc, VERTRES)};
     SelectObject(dc, old);
     DeleteObject(made);
     DeleteDC(dc);
@@ -184,6 +188,7 @@ TEST_F(DocumentWin32, PagesHoldEveryLineFromTheTopMarginWithTabsExpanded) {
          1,
          {{left + stop, top, "x"}, {left, top + metrics.height, "a"}, {left + 2 * stop, top + metrics.height, "b"}}},
         {"an empty line takes its place", {"a", "", "b"}, 1, {{left, top, "a"}, {left, top + 2 * metrics.height, "b"}}},
+        {"a line wider than the page", {std::string(400, 'W')}, 1, {{left, top, std::string(400, 'W')}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -191,6 +196,13 @@ TEST_F(DocumentWin32, PagesHoldEveryLineFromTheTopMarginWithTabsExpanded) {
         form.AppendLines(c.lines);
         const TPostScript read = PrintView();
         ASSERT_EQ(static_cast<int>(read.pages.size()), c.pages);
+        // Each line drawn is cut at the right margin and just below its descenders.
+        EXPECT_EQ(read.clips.empty(), c.lines.empty());
+        for (const auto& clip : read.clips) {
+            const std::array<int, 4> expected{left, clip[1], metrics.pageWidth - 2 * left, metrics.height + 4};
+            EXPECT_EQ(clip, expected);
+            EXPECT_EQ((clip[1] - TPrintLayout::margin) % metrics.height, 0);
+        }
         if (!c.firstRuns.empty()) {
             EXPECT_EQ(read.pages[0], c.firstRuns);
             continue;
