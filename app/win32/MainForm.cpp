@@ -270,6 +270,9 @@ TMainForm::TMainForm(TWin32Application& application) : application(application) 
                              nullptr, nullptr, instance, this);
     if (!window)
         throw Exception("Cannot create the main window (error " + std::to_string(GetLastError()) + ")");
+    // Its controls are made at its monitor's resolution already; so is its size.
+    if (dpi != designDpi)
+        SetWindowPos(window, nullptr, 0, 0, Scaled(577), Scaled(550), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     application.MainWindow = window;
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
