@@ -3,8 +3,10 @@
 
 #include "ApplicationWin32.h"
 #include "Exceptions.h"
+#include "OpenDialog.h"
 #include "Resource.h"
 #include "SaveReplacing.h"
+#include "TaskDialog.h"
 #include "UiThread.h"
 
 #include <commctrl.h>
@@ -37,11 +39,34 @@ struct TToolButton {
 // As on Linux: the help button belongs to the tool bar but is hidden, and a gap of 63 pixels
 // stands before "Clear".
 constexpr TToolButton toolButtons[] = {
-    {ID_FILE_OPEN, IDI_TOOL_OPEN, "Open file", false},  {ID_FILE_SAVEAS, IDI_TOOL_SAVE, "Save as", false},
-    {ID_FILE_PRINT, IDI_TOOL_PRINT, "Print", false},    {ID_SET_FONT, IDI_TOOL_FONT, "Select font", false},
-    {ID_HELP_BUTTON, IDI_TOOL_HELP, "Help", true},      {0, -1, nullptr, false},
+    {ID_FILE_OPEN, IDI_TOOL_OPEN, "Open file", false}, {ID_FILE_SAVEAS, IDI_TOOL_SAVE, "Save as", false},
+    {ID_FILE_PRINT, IDI_TOOL_PRINT, "Print", false},   {ID_SET_FONT, IDI_TOOL_FONT, "Select font", false},
+    {ID_HELP_BUTTON, IDI_TOOL_HELP, "Help", true},     {0, -1, nullptr, false},
     {ID_CLEAR, IDI_TOOL_CLEAR, "Clear", false},
 };
+
+// The window's sizes are pixels of a 96 dpi screen, scaled to the screen it is on.
+constexpr int designDpi = 96;
+
+// Windows 10 (1607) and later tell each window its monitor's resolution; before, every window
+// has the system's.
+int WindowDpi(HWND window);
+
+int ScreenDpi() {
+    const HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
+int WindowDpi(HWND window) {
+    using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+    const auto getDpi = reinterpret_cast<TGetDpiForWindow>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    const int dpi = getDpi ? static_cast<int>(getDpi(window)) : 0;
+    return dpi > 0 ? dpi : ScreenDpi();
+}
 
 std::string WindowText(HWND control) {
     const int length = GetWindowTextLengthA(control);
@@ -145,8 +170,8 @@ const char* const baudRates[] = {"110",   "300",   "600",   "1200",  "2400",   "
                                  "19200", "38400", "56000", "57600", "115200", "128000", "256000"};
 
 void SelectText(HWND box, const std::string& text) {
-    const LRESULT index = SendMessageA(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                       reinterpret_cast<LPARAM>(text.c_str()));
+    const LRESULT index =
+        SendMessageA(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
     SendMessageA(box, CB_SETCURSEL, index == CB_ERR ? static_cast<WPARAM>(-1) : static_cast<WPARAM>(index), 0);
 }
 
@@ -226,6 +251,9 @@ TMainForm::TMainForm(TWin32Application& application) : application(application) 
                              nullptr, nullptr, instance, this);
     if (!window)
         throw Exception("Cannot create the main window (error " + std::to_string(GetLastError()) + ")");
+    // Its controls are made at its monitor's resolution already; so is its size.
+    if (dpi != designDpi)
+        SetWindowPos(window, nullptr, 0, 0, Scaled(577), Scaled(550), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     application.MainWindow = window;
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
@@ -336,10 +364,13 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         OnSize(LOWORD(lParam), HIWORD(lParam));
         return 0;
     case WM_GETMINMAXINFO:
-        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {300, 300};
+        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {Scaled(300), Scaled(300)};
         return 0;
     case WM_COMMAND:
         OnCommand(LOWORD(wParam));
+        return 0;
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_NOTIFY:
         return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
@@ -362,34 +393,72 @@ void TMainForm::OnCreate() {
         DeleteMenu(menu, 1, MF_BYPOSITION);
     DrawMenuBar(window);
 
+    dpi = WindowDpi(window);
     CreateToolBar();
 
     memo = std::make_unique<TTextView>(window, instance);
-    memoFont = CreateFontA(-15, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "Arial");
-    memo->SetFont(memoFont);
+    LOGFONTA font{};
+    font.lfHeight = -Scaled(15);
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    std::strcpy(font.lfFaceName, "Arial");
+    SetMemoFont(font);
 
     statusBar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window,
                                 nullptr, instance, nullptr);
-    const int edges[] = {statusPanelWidth, -1};
+    SetStatusPanels();
+}
+
+int TMainForm::Scaled(int designPixels) const {
+    return MulDiv(designPixels, dpi, designDpi);
+}
+
+void TMainForm::SetStatusPanels() {
+    const int edges[] = {Scaled(statusPanelWidth), -1};
     SendMessageA(statusBar, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(edges));
+}
+
+void TMainForm::OnDpiChanged(int newDpi, const RECT& suggested) {
+    if (newDpi <= 0)
+        return;
+    LOGFONTA font = memoLogFont;
+    font.lfHeight = MulDiv(font.lfHeight, newDpi, dpi);
+    font.lfWidth = MulDiv(font.lfWidth, newDpi, dpi);
+    dpi = newDpi;
+    SetMemoFont(font);
+    // The tool bar is made again at the new size, its images drawn from the icons' own sizes.
+    const std::string counter = CounterText();
+    DestroyWindow(toolBar);
+    ImageList_Destroy(toolImages);
+    DeleteObject(counterFont);
+    CreateToolBar();
+    SetCounterText(counter);
+    SetStatusPanels();
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client{};
+    GetClientRect(window, &client);
+    OnSize(client.right, client.bottom);
+    UpdateStates();
 }
 
 void TMainForm::CreateToolBar() {
     const HINSTANCE instance = GetModuleHandleA(nullptr);
-    toolBar = CreateWindowExA(0, TOOLBARCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS |
-                                  CCS_TOP | CCS_NODIVIDER,
-                              0, 0, 0, 0, window, nullptr, instance, nullptr);
+    toolBar = CreateWindowExA(0, TOOLBARCLASSNAMEA, "",
+                              WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | CCS_TOP | CCS_NODIVIDER, 0, 0,
+                              0, 0, window, nullptr, instance, nullptr);
     SendMessageA(toolBar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-    toolImages = ImageList_Create(32, 32, ILC_COLOR32 | ILC_MASK, 6, 0);
+    const int imageSize = Scaled(32);
+    toolImages = ImageList_Create(imageSize, imageSize, ILC_COLOR32 | ILC_MASK, 6, 0);
     std::vector<TBBUTTON> buttons;
     for (const TToolButton& tool : toolButtons) {
         TBBUTTON button{};
         if (tool.command == 0) {
-            button.iBitmap = 63 - 8; // the gap before "Clear"
+            button.iBitmap = Scaled(63 - 8); // the gap before "Clear"
             button.fsStyle = BTNS_SEP;
         } else {
-            auto icon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(tool.icon), IMAGE_ICON, 32, 32, 0));
+            auto icon = static_cast<HICON>(
+                LoadImageA(instance, MAKEINTRESOURCEA(tool.icon), IMAGE_ICON, imageSize, imageSize, 0));
             button.iBitmap = icon ? ImageList_AddIcon(toolImages, icon) : I_IMAGENONE;
             if (icon)
                 DestroyIcon(icon);
@@ -400,17 +469,17 @@ void TMainForm::CreateToolBar() {
         buttons.push_back(button);
     }
     SendMessageA(toolBar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(toolImages));
-    SendMessageA(toolBar, TB_SETBUTTONSIZE, 0, MAKELPARAM(toolButtonSize, 38));
+    SendMessageA(toolBar, TB_SETBUTTONSIZE, 0, MAKELPARAM(Scaled(toolButtonSize), Scaled(38)));
     SendMessageA(toolBar, TB_ADDBUTTONSA, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
     SendMessageA(toolBar, TB_AUTOSIZE, 0, 0);
 
     // The group counter, right of the last button, in a large font.
     RECT last{};
     SendMessageA(toolBar, TB_GETITEMRECT, buttons.size() - 1, reinterpret_cast<LPARAM>(&last));
-    counterLabel = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_CENTERIMAGE, last.right + 4,
-                                   0, counterLabelWidth, 38, toolBar,
+    counterLabel = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_CENTERIMAGE,
+                                   last.right + Scaled(4), 0, Scaled(counterLabelWidth), Scaled(38), toolBar,
                                    reinterpret_cast<HMENU>(counterLabelId), instance, nullptr);
-    counterFont = CreateFontA(-20, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+    counterFont = CreateFontA(-Scaled(20), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "MS Sans Serif");
     SendMessageA(counterLabel, WM_SETFONT, reinterpret_cast<WPARAM>(counterFont), FALSE);
 }
@@ -457,9 +526,11 @@ void TMainForm::OnCommand(int id) {
     case ID_CLEAR:
         RunCommand(&TMainFormCommands::Clear);
         break;
+    case ID_SET_FONT:
+        actSetFontExecute();
+        break;
     default:
-        // The font button, the language and help items, and the hidden help button: as on
-        // Linux, nothing yet.
+        // The language and help items, and the hidden help button: as on Linux, nothing yet.
         break;
     }
 }
@@ -521,11 +592,17 @@ TViewAnswer TMainForm::ShowMessage(const TViewMessage& message) {
         type |= MB_RETRYCANCEL | (message.defaultAnswer == TViewAnswer::cancel ? MB_DEFBUTTON2 : MB_DEFBUTTON1);
         break;
     }
-    std::string text = message.text;
-    if (!message.detail.empty())
-        text += "\n\n" + message.detail;
     const std::string caption = message.caption.empty() ? application.Title : message.caption;
-    switch (MessageBoxA(window, text.c_str(), caption.c_str(), type)) {
+    std::optional<int> button;
+    if (!message.detail.empty())
+        button = ShowTaskDialog(window, message, caption);
+    if (!button) {
+        std::string text = message.text;
+        if (!message.detail.empty())
+            text += "\n\n" + message.detail;
+        button = MessageBoxA(window, text.c_str(), caption.c_str(), type);
+    }
+    switch (*button) {
     case IDOK:
         return TViewAnswer::ok;
     case IDRETRY:
@@ -548,7 +625,20 @@ std::optional<TPortSettings> TMainForm::AskPortSettings(const std::string& portN
     return TPortSettings{state.portName, std::stoi(state.baudRate)};
 }
 
+void TMainForm::AddOpenPlace(const std::string& folder) {
+    openPlaces.push_back(folder);
+}
+
 std::optional<std::string> TMainForm::ChooseFile(TFileDialog dialog) {
+    if (dialog == TFileDialog::open) {
+        const TOpenChoice choice = ChooseFileToOpen(window, lastFileName, openPlaces);
+        if (choice.outcome == TOpenChoice::TOutcome::cancelled)
+            return std::nullopt;
+        if (choice.outcome == TOpenChoice::TOutcome::chosen) {
+            lastFileName = choice.fileName;
+            return lastFileName;
+        }
+    }
     char name[MAX_PATH * 4] = {};
     const std::size_t copied = lastFileName.copy(name, sizeof name - 1);
     name[copied] = '\0';
@@ -560,7 +650,7 @@ std::optional<std::string> TMainForm::ChooseFile(TFileDialog dialog) {
     box.nMaxFile = sizeof name;
     box.lpstrDefExt = "txt";
     box.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR |
-                (dialog == TFileDialog::open ? OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST : OFN_OVERWRITEPROMPT);
+                (dialog == TFileDialog::open ? OFN_PATHMUSTEXIST : OFN_OVERWRITEPROMPT);
     const BOOL chosen = dialog == TFileDialog::open ? GetOpenFileNameA(&box) : GetSaveFileNameA(&box);
     if (!chosen) {
         if (const DWORD error = CommDlgExtendedError())
@@ -640,7 +730,56 @@ TWriteResult TMainForm::WriteFileReplacing(const std::string& name, const std::s
 }
 
 std::unique_ptr<TViewPrintJob> TMainForm::BeginPrint() {
-    throw EPrinter("Printing is not available in this version of Tavro for Windows");
+    TPrintDialog::TChoice choice = PrintDialog1.Execute(window);
+    if (!choice.printer)
+        return nullptr;
+    return PrintOn(std::move(choice.printer), choice.output);
+}
+
+std::unique_ptr<TViewPrintJob> TMainForm::PrintOn(TPrinterDC printer, const std::string& output) {
+    const TPrintFont font{memoLogFont, dpi, fontColour.value_or(RGB(0, 0, 0))};
+    return BeginGdiPrintJob(
+        std::move(printer), font, [this](int line) { return LineText(line); },
+        [this](const std::string& message) { application.ShowException(std::make_exception_ptr(EPrinter(message))); },
+        output);
+}
+
+// ---- Font ----
+
+void TMainForm::actSetFontExecute() {
+    // The dialog measures heights in pixels of the system's resolution, the view in its monitor's.
+    LOGFONTA font = memoLogFont;
+    font.lfHeight = MulDiv(font.lfHeight, ScreenDpi(), dpi);
+    CHOOSEFONTA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = window;
+    dialog.lpLogFont = &font;
+    dialog.Flags = CF_INITTOLOGFONTSTRUCT | CF_SCREENFONTS | CF_EFFECTS;
+    const COLORREF shownColour = fontColour.value_or(RGB(0, 0, 0));
+    dialog.rgbColors = shownColour;
+    if (!ChooseFontA(&dialog)) {
+        if (const DWORD error = CommDlgExtendedError())
+            throw Exception("The font dialog failed (error " + std::to_string(error) + ")");
+        return;
+    }
+    if (dialog.rgbColors != shownColour) {
+        fontColour = dialog.rgbColors;
+        memo->SetTextColour(fontColour);
+    }
+    font.lfHeight = MulDiv(font.lfHeight, dpi, ScreenDpi());
+    SetMemoFont(font);
+}
+
+void TMainForm::SetMemoFont(const LOGFONTA& font) {
+    const HFONT made = CreateFontIndirectA(&font);
+    if (!made)
+        throw Exception("Cannot make the font " + std::string(font.lfFaceName) + " (error " +
+                        std::to_string(GetLastError()) + ")");
+    memo->SetFont(made);
+    if (memoFont)
+        DeleteObject(memoFont);
+    memoFont = made;
+    memoLogFont = font;
 }
 
 void TMainForm::PostToWindow(std::function<void()> call) {

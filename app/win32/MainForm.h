@@ -3,6 +3,7 @@
 
 #include "MainFormCommands.h"
 #include "MainFormView.h"
+#include "Printing.h"
 #include "TextView.h"
 
 #include <windows.h>
@@ -14,7 +15,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 class TWin32Application;
 
@@ -38,6 +41,13 @@ public:
     std::string StatusText(int panel) const;
     std::string CounterText() const;
     std::string Text() const;
+    // A folder (UTF-8, as the journal names it) among the places of the Open dialog, where the
+    // dialog has places and the folder exists.
+    void AddOpenPlace(const std::string& folder);
+    // The print job of the print command on `printer`, the dialog's choice, in the text view's
+    // font; `output`, when not empty, a file that takes the printer's output. Null when the user
+    // cancelled; raises EPrinter as BeginPrint does.
+    std::unique_ptr<TViewPrintJob> PrintOn(TPrinterDC printer, const std::string& output = {});
 
     void AppendLines(const std::vector<std::string>& lines) override;
     void ClearText() override;
@@ -68,6 +78,13 @@ private:
     LRESULT OnNotify(NMHDR& header);
     void OnClose();
     void CreateToolBar();
+    void OnDpiChanged(int newDpi, const RECT& suggested);
+    void actSetFontExecute();
+    // Gives the text view `font`, its size in pixels of the window's monitor.
+    void SetMemoFont(const LOGFONTA& font);
+    void SetStatusPanels();
+    // A size of the window's design (pixels of a 96 dpi screen) on the window's monitor.
+    int Scaled(int designPixels) const;
     void RunCommand(void (TMainFormCommands::*command)());
     std::string LineText(int line) const;
 
@@ -82,6 +99,15 @@ private:
     HIMAGELIST toolImages = nullptr;
     HFONT memoFont = nullptr;
     HFONT counterFont = nullptr;
+    // The resolution of the window's monitor.
+    int dpi = 96;
+    // The text view's font, as given to it, for the font dialog and for the printer.
+    LOGFONTA memoLogFont{};
+    // The colour of the font the font dialog gave, once it gave one other than the first: the
+    // view shows it, and paper gets it, black until then whatever the screen's text colour.
+    std::optional<COLORREF> fontColour;
+    TPrintDialog PrintDialog1;
+    std::vector<std::string> openPlaces;
     std::string lastFileName;
     // Set by every message but the idle update's own: the states are brought up to date once
     // the queue is empty.

@@ -87,6 +87,11 @@ void TTextView::SetFont(HFONT newFont) {
     InvalidateRect(window, nullptr, FALSE);
 }
 
+void TTextView::SetTextColour(std::optional<COLORREF> colour) {
+    textColour = colour;
+    InvalidateRect(window, nullptr, FALSE);
+}
+
 void TTextView::UpdateMetrics() {
     if (!window)
         return;
@@ -391,7 +396,7 @@ void TTextView::OnPaint() {
         if (line >= lines.Count())
             break;
         const int y = row * lineHeight;
-        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        SetTextColor(dc, textColour.value_or(GetSysColor(COLOR_WINDOWTEXT)));
         widest = std::max(widest, DrawLine(dc, line, y, client.right));
         if (line < from.line || line > to.line || from == to)
             continue;
@@ -407,7 +412,8 @@ void TTextView::OnPaint() {
         const int saved = SaveDC(dc);
         IntersectClipRect(dc, selected.left, selected.top, selected.right, selected.bottom);
         FillRect(dc, &selected, GetSysColorBrush(focused ? COLOR_HIGHLIGHT : COLOR_BTNFACE));
-        SetTextColor(dc, GetSysColor(focused ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+        SetTextColor(dc,
+                     focused ? GetSysColor(COLOR_HIGHLIGHTTEXT) : textColour.value_or(GetSysColor(COLOR_WINDOWTEXT)));
         DrawLine(dc, line, y, client.right);
         RestoreDC(dc, saved);
     }

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 // The read-only text view: a child window that draws only the lines in sight of a TTextLines,
@@ -32,6 +33,8 @@ public:
     // The font lines are drawn in (WM_SETFONT does the same); the view does not own it.
     void SetFont(HFONT font);
     HFONT Font() const { return font; }
+    // The colour lines are drawn in; the system's text colour unless one is given.
+    void SetTextColour(std::optional<COLORREF> colour);
 
     struct TPosition {
         int line = 0;
@@ -72,6 +75,7 @@ private:
 
     HWND window = nullptr;
     HFONT font = nullptr;
+    std::optional<COLORREF> textColour;
     TTextLines lines;
     int top = 0;  // first line in sight
     int left = 0; // pixels scrolled to the right

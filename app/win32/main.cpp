@@ -41,6 +41,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         });
         TMainForm window(application);
         shownWindow = window.Handle();
+        window.AddOpenPlace(JournalFolder());
         window.Attach(MakeBehaviourCommands(window, JournalFolder()));
         window.Run();
         shownWindow = nullptr;

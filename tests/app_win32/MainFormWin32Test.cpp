@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ApplicationWin32.h"
+#include "FakeCommands.h"
 #include "MainForm.h"
 #include "Resource.h"
 #include "TextRules.h"
@@ -11,25 +12,6 @@
 #include <vector>
 
 namespace {
-
-struct TFakeCommands : TMainFormCommands {
-    int* clears = nullptr;
-    bool connected = false;
-    void Start() override {}
-    void Connect() override { connected = true; }
-    void Disconnect() override { connected = false; }
-    void Setting() override {}
-    void Clear() override { ++*clears; }
-    void FileOpen() override {}
-    void FileSaveAs() override {}
-    void Print() override {}
-    bool ConnectEnabled() const override { return !connected; }
-    bool DisconnectEnabled() const override { return connected; }
-    bool ClearEnabled() const override { return true; }
-    std::array<std::string, 2> StatusPanels() const override {
-        return {connected ? "COM3 9600" : "Not connected", connected ? "Listening" : ""};
-    }
-};
 
 class MainFormWin32 : public ::testing::Test {
 protected:
@@ -199,6 +181,82 @@ TEST_F(MainFormWin32, SettingsDialogTakesEnterAsOkAndEscapeAsCancel) {
             EXPECT_EQ(chosen->portName, c.expected->portName);
             EXPECT_EQ(chosen->baudRate, c.expected->baudRate);
         }
+    }
+}
+
+// Reads the task dialog's texts once it is open, then presses `pressedButton` (IDCANCEL as
+// Escape does).
+int pressedButton = 0;
+std::string boxTexts;
+BOOL CALLBACK CollectText(HWND child, LPARAM) {
+    char text[512] = {};
+    GetWindowTextA(child, text, sizeof text);
+    boxTexts.append(text).push_back('|');
+    return TRUE;
+}
+void CALLBACK PressInTaskDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND dialog = FindWindowA("#32770", "Box with detail");
+    if (!dialog)
+        return;
+    KillTimer(nullptr, timer);
+    boxTexts.clear();
+    boxTexts.push_back('|');
+    EnumChildWindows(dialog, CollectText, 0);
+    PostMessageA(dialog, TDM_CLICK_BUTTON, static_cast<WPARAM>(pressedButton), 0);
+}
+
+TEST_F(MainFormWin32, AMessagesDetailGoesBelowItsTextAndItsButtonsAnswer) {
+    struct Case {
+        TViewButtons buttons;
+        int pressed;
+        TViewAnswer answer;
+    };
+    const Case cases[] = {
+        {TViewButtons::retryCancel, IDRETRY, TViewAnswer::retry},
+        {TViewButtons::retryCancel, IDCANCEL, TViewAnswer::cancel},
+        {TViewButtons::ok, IDCANCEL, TViewAnswer::ok},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pressed);
+        pressedButton = c.pressed;
+        SetTimer(nullptr, 0, 50, PressInTaskDialog);
+        const TViewAnswer answer = form.ShowMessage({"No COM port can be opened. Retry?", "Box with detail", c.buttons,
+                                                     TViewIcon::question, TViewAnswer::cancel, "COM1: in use"});
+        EXPECT_EQ(answer, c.answer);
+        // Each in a place of its own, not appended to the text as a message box has it.
+        EXPECT_NE(boxTexts.find("|No COM port can be opened. Retry?|"), std::string::npos) << boxTexts;
+        EXPECT_NE(boxTexts.find("|COM1: in use|"), std::string::npos) << boxTexts;
+    }
+}
+
+TEST_F(MainFormWin32, AMonitorOfAnotherResolutionScalesTheWindowItsFontsAndTools) {
+    form.SetCounterText("   3 group(s) received data");
+    const HDC screen = GetDC(form.Handle());
+    const int first = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(form.Handle(), screen);
+    struct Case {
+        int dpi;
+        RECT suggested;
+    };
+    // Within the 1024 x 768 of the tests' screen, which bounds a window.
+    const Case cases[] = {{2 * first, {40, 30, 40 + 900, 30 + 700}}, {first, {20, 10, 20 + 577, 10 + 550}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dpi);
+        SendMessageA(form.Handle(), WM_DPICHANGED, MAKEWPARAM(c.dpi, c.dpi), reinterpret_cast<LPARAM>(&c.suggested));
+        RECT now{};
+        GetWindowRect(form.Handle(), &now);
+        EXPECT_EQ(std::vector<LONG>({now.left, now.right, now.bottom - now.top}),
+                  std::vector<LONG>({c.suggested.left, c.suggested.right, c.suggested.bottom - c.suggested.top}));
+        LOGFONTA font{};
+        const HWND memo = FindWindowExA(form.Handle(), nullptr, "TavroTextView", nullptr);
+        GetObjectA(reinterpret_cast<HFONT>(SendMessageA(memo, WM_GETFONT, 0, 0)), sizeof font, &font);
+        EXPECT_EQ(font.lfHeight, -MulDiv(15, c.dpi, 96));
+        const HWND tools = FindWindowExA(form.Handle(), nullptr, TOOLBARCLASSNAMEA, nullptr);
+        int width = 0, height = 0;
+        ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageA(tools, TB_GETIMAGELIST, 0, 0)), &width,
+                              &height);
+        EXPECT_EQ(width, MulDiv(32, c.dpi, 96));
+        EXPECT_EQ(form.CounterText(), "   3 group(s) received data");
     }
 }
 
