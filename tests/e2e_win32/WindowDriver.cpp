@@ -28,6 +28,8 @@ namespace {
 
 constexpr char mainWindowClass[] = "TavroMainForm";
 constexpr auto pollInterval = std::chrono::milliseconds(50);
+// A window that does not answer within this long is hung, and so is tavro.exe.
+constexpr UINT answerTimeoutMs = 5000;
 
 std::string ClassOf(HWND window) {
     char name[256] = {};
@@ -40,9 +42,6 @@ std::string TitleOf(HWND window) {
     GetWindowTextA(window, title, sizeof title);
     return title;
 }
-
-// A window that does not answer within this long is hung, and so is tavro.exe.
-constexpr UINT answerTimeoutMs = 5000;
 
 // The message, unless the window's thread does not take it in time (it is hung, or stopped
 // in a debugger): false then.
