@@ -8,7 +8,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 // For system calls whose duration only the kernel decides, such as opening a USB adapter
 // that has wedged (its driver waits seconds for each control transfer): the call runs on a
@@ -25,6 +24,9 @@ namespace bounded_call_detail {
 bool Begin(const std::string& key);
 void End(const std::string& key);
 bool Running(const std::string& key);
+// Runs `body` on a new thread that nobody joins; raises std::system_error when none can be
+// started. One file per platform.
+void StartDetached(std::function<void()> body);
 } // namespace bounded_call_detail
 
 // True while a call with `key` that was given up on has not returned yet.
@@ -50,7 +52,7 @@ TBoundedStatus CallWithin(const std::string& key, std::chrono::milliseconds limi
     }
     auto job = std::make_shared<Job>();
     try {
-        std::thread([job, key, call = std::move(call), abandon = std::move(abandon)] {
+        bounded_call_detail::StartDetached([job, key, call = std::move(call), abandon = std::move(abandon)] {
             Result value = call();
             std::unique_lock lock(job->mutex);
             if (job->givenUp) {
@@ -61,7 +63,7 @@ TBoundedStatus CallWithin(const std::string& key, std::chrono::milliseconds limi
             }
             job->value = std::move(value);
             job->finished.notify_all();
-        }).detach();
+        });
     } catch (...) {
         bounded_call_detail::End(key);
         throw;
