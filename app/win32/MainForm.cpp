@@ -255,8 +255,6 @@ TMainForm::TMainForm(TWin32Application& application) : application(application) 
     if (dpi != designDpi)
         SetWindowPos(window, nullptr, 0, 0, Scaled(577), Scaled(550), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     application.MainWindow = window;
-    ShowWindow(window, SW_SHOWNORMAL);
-    UpdateWindow(window);
 }
 
 TMainForm::~TMainForm() {
@@ -276,8 +274,15 @@ TMainForm::~TMainForm() {
 
 void TMainForm::Attach(std::unique_ptr<TMainFormCommands> behaviour) {
     commands = std::move(behaviour);
+    // The first connect's retry box comes before the window shows, owned by it still hidden;
+    // its Cancel ends the program without the window ever showing.
     commands->Start();
     UpdateStates();
+    if (!application.Terminated()) {
+        ShowWindow(window, SW_SHOWNORMAL);
+        UpdateWindow(window);
+        SetFocus(memo->Handle());
+    }
 }
 
 void TMainForm::Run() {
@@ -374,6 +379,11 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_NOTIFY:
         return OnNotify(*reinterpret_cast<NMHDR*>(lParam));
+    case WM_SETFOCUS:
+        // Back to the window, the keys go to the text view again.
+        if (memo)
+            SetFocus(memo->Handle());
+        return 0;
     case WM_CLOSE:
         OnClose();
         return 0;

@@ -6,9 +6,9 @@
 #include "Printing.h"
 #include "TextView.h"
 
-#include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <windows.h>
 // commdlg.h names its ReplaceTextA function through a macro that would rename the view's
 // ReplaceText.
 #undef ReplaceText
@@ -25,13 +25,14 @@ class TWin32Application;
 // view and the status bar with two panels, drawing what the behaviour asks for.
 class TMainForm : public TMainFormView {
 public:
-    // Creates and shows the window; raises Exception when Windows refuses it.
+    // Creates the window, hidden until Attach; raises Exception when Windows refuses it.
     explicit TMainForm(TWin32Application& application);
     ~TMainForm();
     TMainForm(const TMainForm&) = delete;
     TMainForm& operator=(const TMainForm&) = delete;
 
-    // The behaviour that the commands reach; Start runs once the window is shown.
+    // The behaviour that the commands reach. Its Start runs first (the first connect may ask,
+    // before anything shows); then the window shows, unless that ended the program.
     void Attach(std::unique_ptr<TMainFormCommands> commands);
     HWND Handle() const { return window; }
     // Runs the message loop, with the idle-time updates after each burst, until Terminate.

@@ -3,11 +3,17 @@
 
 #include "MainFormCommands.h"
 
+#include <functional>
+
 // Commands behind the window in its tests: they count the clears and connect at once.
 struct TFakeCommands : TMainFormCommands {
     int* clears = nullptr;
     bool connected = false;
-    void Start() override {}
+    std::function<void()> onStart;
+    void Start() override {
+        if (onStart)
+            onStart();
+    }
     void Connect() override { connected = true; }
     void Disconnect() override { connected = false; }
     void Setting() override {}

@@ -28,6 +28,25 @@ protected:
     }
 };
 
+// The first connect may ask before anything shows; its Cancel ends the program unseen.
+TEST(MainFormWin32Start, TheWindowShowsOnlyAfterTheFirstConnectAndNotWhenThatEndedTheProgram) {
+    for (const bool cancelled : {false, true}) {
+        SCOPED_TRACE(cancelled ? "cancelled" : "connected");
+        TWin32Application application;
+        TMainForm form(application);
+        auto commands = std::make_unique<TFakeCommands>();
+        bool visibleAtStart = true;
+        commands->onStart = [&] {
+            visibleAtStart = IsWindowVisible(form.Handle()) != FALSE;
+            if (cancelled)
+                application.Terminate();
+        };
+        form.Attach(std::move(commands));
+        EXPECT_FALSE(visibleAtStart);
+        EXPECT_EQ(IsWindowVisible(form.Handle()) != FALSE, !cancelled);
+    }
+}
+
 TEST_F(MainFormWin32, AppendedLinesAreCountedAsTheViewsLineList) {
     struct Case {
         const char* name;
