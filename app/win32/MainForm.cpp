@@ -640,17 +640,21 @@ void TMainForm::AddOpenPlace(const std::string& folder) {
 }
 
 std::optional<std::string> TMainForm::ChooseFile(TFileDialog dialog) {
-    if (dialog == TFileDialog::open) {
-        const TOpenChoice choice = ChooseFileToOpen(window, lastFileName, openPlaces);
+    // Each dialog offers the name chosen last in it, as the open and save dialogs of the
+    // window keep theirs; only "Save as" adds ".txt" to a name without an extension.
+    const bool open = dialog == TFileDialog::open;
+    std::string& lastName = open ? lastOpenName : lastSaveName;
+    if (open) {
+        const TOpenChoice choice = ChooseFileToOpen(window, lastName, openPlaces);
         if (choice.outcome == TOpenChoice::TOutcome::cancelled)
             return std::nullopt;
         if (choice.outcome == TOpenChoice::TOutcome::chosen) {
-            lastFileName = choice.fileName;
-            return lastFileName;
+            lastName = choice.fileName;
+            return lastName;
         }
     }
     char name[MAX_PATH * 4] = {};
-    const std::size_t copied = lastFileName.copy(name, sizeof name - 1);
+    const std::size_t copied = lastName.copy(name, sizeof name - 1);
     name[copied] = '\0';
     OPENFILENAMEA box{};
     box.lStructSize = sizeof box;
@@ -658,17 +662,16 @@ std::optional<std::string> TMainForm::ChooseFile(TFileDialog dialog) {
     box.lpstrFilter = "*.txt\0*.txt\0All files\0*.*\0";
     box.lpstrFile = name;
     box.nMaxFile = sizeof name;
-    box.lpstrDefExt = "txt";
-    box.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR |
-                (dialog == TFileDialog::open ? OFN_PATHMUSTEXIST : OFN_OVERWRITEPROMPT);
-    const BOOL chosen = dialog == TFileDialog::open ? GetOpenFileNameA(&box) : GetSaveFileNameA(&box);
+    box.lpstrDefExt = open ? nullptr : "txt";
+    box.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | (open ? OFN_PATHMUSTEXIST : OFN_OVERWRITEPROMPT);
+    const BOOL chosen = open ? GetOpenFileNameA(&box) : GetSaveFileNameA(&box);
     if (!chosen) {
         if (const DWORD error = CommDlgExtendedError())
             throw Exception("The file dialog failed (error " + std::to_string(error) + ")");
         return std::nullopt;
     }
-    lastFileName = name;
-    return lastFileName;
+    lastName = name;
+    return lastName;
 }
 
 std::unique_ptr<TViewWork> TMainForm::BeginLongWork(const std::string& text, int maximum) {

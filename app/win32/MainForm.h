@@ -109,7 +109,7 @@ private:
     std::optional<COLORREF> fontColour;
     TPrintDialog PrintDialog1;
     std::vector<std::string> openPlaces;
-    std::string lastFileName;
+    std::string lastOpenName, lastSaveName;
     // Set by every message but the idle update's own: the states are brought up to date once
     // the queue is empty.
     bool updatePending = true;

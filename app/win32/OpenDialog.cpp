@@ -125,7 +125,6 @@ TOpenChoice ChooseFileToOpen(HWND owner, const std::string& lastName, const std:
     const COMDLG_FILTERSPEC types[] = {{L"*.txt", L"*.txt"}, {L"All files", L"*.*"}};
     dialog->SetFileTypes(2, types);
     dialog->SetFileTypeIndex(1);
-    dialog->SetDefaultExtension(L"txt");
     FILEOPENDIALOGOPTIONS options = 0;
     dialog->GetOptions(&options);
     dialog->SetOptions((options | FOS_FORCEFILESYSTEM | FOS_NOCHANGEDIR | FOS_PATHMUSTEXIST) & ~FOS_FILEMUSTEXIST);

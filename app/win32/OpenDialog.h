@@ -18,7 +18,7 @@ struct TOpenChoice {
 };
 
 // The common item dialog for opening a file: filter "*.txt" and "All files", the first one
-// chosen, default extension "txt", starting on `lastName` (ANSI) when there is one, with each
+// chosen, no default extension, starting on `lastName` (ANSI) when there is one, with each
 // folder of `places` (UTF-8, as the journal names its folder) that exists at the top of its
 // places. A typed name of a file that does not exist is accepted: opening it is what fails.
 // Unavailable when the system has no item dialog; the caller then shows the older one. Raises

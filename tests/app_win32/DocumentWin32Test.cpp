@@ -302,6 +302,7 @@ TEST_F(DocumentWin32, TheOpenDialogAcceptsATypedNameAndStartsOnTheLastOne) {
         {"a file that exists", folder + "\\session.txt", folder + "\\session.txt"},
         {"the name chosen last", "", folder + "\\session.txt"},
         {"a file that does not exist", folder + "\\missing.log", folder + "\\missing.log"},
+        {"no extension is added", folder + "\\session", folder + "\\session"},
         {"cancel", std::nullopt, std::nullopt},
     };
     for (const Case& c : cases) {
