@@ -8,6 +8,7 @@
 #include "SaveReplacing.h"
 #include "TaskDialog.h"
 #include "UiThread.h"
+#include "WindowObject.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -343,12 +344,7 @@ std::string TMainForm::Text() const {
 // ---- Window procedure ----
 
 LRESULT CALLBACK TMainForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<TMainForm*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        self->window = hwnd;
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<TMainForm*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    auto* self = WindowObject(hwnd, message, lParam, &TMainForm::window);
     if (!self)
         return DefWindowProcA(hwnd, message, wParam, lParam);
     try {

@@ -2,6 +2,7 @@
 #include "TextView.h"
 
 #include "PrintLayout.h"
+#include "WindowObject.h"
 
 #include <windowsx.h>
 
@@ -554,12 +555,7 @@ void TTextView::OnContextMenu(int x, int y) {
 // ---- Window procedure ----
 
 LRESULT CALLBACK TTextView::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<TTextView*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
-        self->window = hwnd;
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<TTextView*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    auto* self = WindowObject(hwnd, message, lParam, &TTextView::window);
     return self ? self->HandleMessage(message, wParam, lParam) : DefWindowProcA(hwnd, message, wParam, lParam);
 }
 

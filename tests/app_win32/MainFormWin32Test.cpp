@@ -87,20 +87,6 @@ TEST_F(MainFormWin32, TheViewHoldsTheCapacityAndGroupsAfterIt) {
     EXPECT_EQ(form.Text().substr(text.size()), "group\r\nend\r\n");
 }
 
-struct TCancelledWork : TViewWork {
-    bool Step(int) override { return false; }
-    void SetMaximum(int) override {}
-    void SetText(const std::string&) override {}
-};
-
-TEST_F(MainFormWin32, CancelledReplaceLeavesTheTextAndWhatArrived) {
-    form.AppendLines({"old"});
-    form.AppendLines({"arrived"});
-    TCancelledWork work;
-    form.ReplaceText("new\n", 1, true, work, 0);
-    EXPECT_EQ(form.Text(), "old\r\narrived\r\n");
-}
-
 TEST_F(MainFormWin32, TheTextViewCopiesWhatIsSelected) {
     TTextView view(form.Handle(), GetModuleHandleA(nullptr));
     view.EditLines().AppendText("abc\r\nde\tf\r\n\r\nlast");
@@ -133,15 +119,38 @@ TEST_F(MainFormWin32, TheTextViewCopiesWhatIsSelected) {
     CloseClipboard();
 }
 
-TEST_F(MainFormWin32, WalkLinesHandsBackTheLinesAndReplaceKeepsThoseThatArrived) {
-    form.AppendLines({"old1", "old2"});
-    auto work = form.BeginLongWork("Opening", 10);
-    form.AppendLines({"arrived"});
-    form.ReplaceText("new1\nnew2\rnew3\r\n", 2, true, *work, 0);
-    EXPECT_EQ(form.Text(), "new1\r\nnew2\r\nnew3\r\narrived\r\n");
-    std::vector<std::string> walked;
-    EXPECT_TRUE(form.WalkLines(form.LineCount(), *work, 0, [&](const std::string& line) { walked.push_back(line); }));
-    EXPECT_EQ(walked, (std::vector<std::string>{"new1", "new2", "new3", "arrived"}));
+struct TCancellableWork : TViewWork {
+    bool cancelled = false;
+    bool Step(int) override { return !cancelled; }
+    void SetMaximum(int) override {}
+    void SetText(const std::string&) override {}
+};
+
+// Groups that arrive while a file is read follow its text, or the old text when cancelled.
+TEST_F(MainFormWin32, ReplaceKeepsTheGroupsThatArrivedAndWalkHandsBackTheLines) {
+    const struct {
+        const char* name;
+        bool cancelled;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"replaced", false, {"new1", "new2", "new3", "arrived"}},
+        {"cancelled", true, {"old1", "old2", "arrived"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        form.ClearText();
+        form.AppendLines({"old1", "old2"});
+        TCancellableWork work;
+        work.cancelled = c.cancelled;
+        form.AppendLines({"arrived"});
+        form.ReplaceText("new1\nnew2\rnew3\r\n", 2, true, work, 0);
+        work.cancelled = false;
+        std::vector<std::string> walked;
+        EXPECT_TRUE(
+            form.WalkLines(form.LineCount(), work, 0, [&](const std::string& line) { walked.push_back(line); }));
+        EXPECT_EQ(walked, c.lines);
+        EXPECT_TRUE(form.EndsWithLineEnd());
+    }
 }
 
 TEST_F(MainFormWin32, CounterStatusPanelsAndCommandsFollowTheBehaviour) {

@@ -33,16 +33,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-// The ECommError that `action` raises; a test failure when it raises none.
-ECommError CaughtError(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const ECommError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no ECommError was raised";
-    return ECommError{0, 0};
-}
+using port_contract::CaughtError;
 
 std::chrono::milliseconds TimeOf(const std::function<void()>& action) {
     const auto start = Clock::now();

@@ -23,15 +23,7 @@ bool SimulatorPorts() {
     return given && std::string(given) == "1";
 }
 
-ECommError ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const ECommError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no ECommError was raised";
-    return ECommError{0, 0};
-}
+using port_contract::CaughtError;
 
 class CommPortWin32Test : public ::testing::Test {
 protected:
@@ -66,7 +58,7 @@ TEST_F(CommPortWin32Test, FailedOpensRaiseTheirStepsCodeWithTheSystemsError) {
     for (const FailedOpenRow& row : rows) {
         TCommPort port;
         port.SetPortName(row.port);
-        const ECommError error = ErrorOf([&] { port.OpenCommPort(); });
+        const ECommError error = CaughtError([&] { port.OpenCommPort(); });
         EXPECT_EQ(error.code, row.code) << row.name;
         EXPECT_EQ(error.osError, row.osError) << row.name;
         EXPECT_FALSE(port.IsOpen()) << row.name;
@@ -117,7 +109,7 @@ TEST_F(CommPortWin32Test, BluetoothPortIsNeverOpened) {
               ERROR_SUCCESS);
     TCommPort port;
     port.SetPortName("COM12");
-    const ECommError error = ErrorOf([&] { port.OpenCommPort(); });
+    const ECommError error = CaughtError([&] { port.OpenCommPort(); });
     RegDeleteValueA(key, "\\Device\\BthModem0");
     RegCloseKey(key);
     EXPECT_EQ(error.code, ceOpenPort);

@@ -15,6 +15,17 @@
 
 namespace port_contract {
 
+// The ECommError that `action` raises; a test failure when it raises none.
+inline ECommError CaughtError(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const ECommError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no ECommError was raised";
+    return ECommError{0, 0};
+}
+
 inline std::uint8_t CodeOf(const std::function<void()>& action) {
     try {
         action();
